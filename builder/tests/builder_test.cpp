@@ -1,0 +1,171 @@
+#include "config.h"
+
+#include "morix/pe_image.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class BuilderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("morix-builder-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+                "-" + std::to_string(::getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        write("template.exe", fakeTemplate());
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    // A PE image of two sections with 0x80 bytes of "symbol table" after them.
+    static std::string fakeTemplate() {
+        std::string image(0x580, '\0');
+        image[0] = 'M';
+        image[1] = 'Z';
+        uint32_t pe = 0x80;
+        std::memcpy(&image[0x3C], &pe, 4);
+        std::memcpy(&image[pe], "PE\0\0", 4);
+        uint16_t sections = 2, optional = 0xF0;
+        std::memcpy(&image[pe + 6], &sections, 2);
+        std::memcpy(&image[pe + 20], &optional, 2);
+        uint32_t table = pe + 24 + optional;
+        uint32_t raw[2][2] = {{0x200, 0x200}, {0x100, 0x400}};
+        for (int i = 0; i < 2; ++i) {
+            std::memcpy(&image[table + 40 * i + 16], &raw[i][0], 4);
+            std::memcpy(&image[table + 40 * i + 20], &raw[i][1], 4);
+        }
+        std::memset(&image[0x500], 'S', 0x80);
+        return image;
+    }
+
+    void write(const std::string& name, const std::string& content) {
+        std::ofstream(dir_ / name, std::ios::binary) << content;
+    }
+
+    std::string read(const std::string& name) {
+        std::ifstream in(dir_ / name, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    // Runs morix-build with the arguments; returns its exit code, with stdout and stderr in out_/err_.
+    int run(const std::string& arguments) {
+        std::string command = std::string(MORIX_BUILD_EXE) + " " + arguments + " >" + (dir_ / "out.txt").string() +
+                              " 2>" + (dir_ / "err.txt").string();
+        int status = std::system(command.c_str());
+        out_ = read("out.txt");
+        err_ = read("err.txt");
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+    fs::path dir_;
+    std::string out_;
+    std::string err_;
+};
+
+} // namespace
+
+TEST_F(BuilderTest, BuildsALauncherWhosePayloadStartsWhereTheLauncherLooks) {
+    write("lib.jar", "jar bytes");
+    write("app.toml", R"(
+[strings]
+101 = "MySvc"
+107 = 4
+[wide]
+20017 = "Läuft"
+[[messages]]
+locale = "de"
+texts = { 1016 = "Keine Laufzeit" }
+[[files]]
+name = "lib\\lib.jar"
+source = "lib.jar"
+)");
+    ASSERT_EQ(run("build --template " + path("template.exe") + " --config " + path("app.toml") + " -o " +
+                  path("app.exe")),
+              0)
+        << err_;
+    std::string launcher = read("app.exe");
+    std::string error;
+    ASSERT_EQ(morix::payload::findPayloadStart(launcher, &error), 0x500u);
+    EXPECT_EQ(launcher.substr(0, 0x500), fakeTemplate().substr(0, 0x500)); // the symbol table is cut
+    morix::payload::ParseResult parsed = morix::payload::parse(std::string_view(launcher).substr(0x500));
+    ASSERT_TRUE(parsed.payload) << parsed.error;
+    EXPECT_EQ(*parsed.payload->findString(107), "4");
+    EXPECT_EQ(*parsed.payload->findString(2002), "1");
+    EXPECT_EQ(*parsed.payload->findString(2003), "lib\\lib.jar");
+    EXPECT_EQ(parsed.payload->files.at(0).content, "jar bytes");
+    EXPECT_EQ(parsed.end, launcher.size() - 0x500);
+
+    ASSERT_EQ(run("inspect " + path("app.exe")), 0) << err_;
+    EXPECT_NE(out_.find("101 = \"MySvc\""), std::string::npos) << out_;
+    EXPECT_NE(out_.find("20017 = \"Läuft\""), std::string::npos) << out_;
+    EXPECT_NE(out_.find("\"de\" (1 texts)"), std::string::npos) << out_;
+    EXPECT_NE(out_.find("1016 = \"Keine Laufzeit\""), std::string::npos) << out_;
+    EXPECT_NE(out_.find("lib\\lib.jar (9 bytes)"), std::string::npos) << out_;
+    EXPECT_NE(out_.find("1009 = \"An internal error occurred (code {0}).\""), std::string::npos) << out_;
+}
+
+TEST_F(BuilderTest, BadInputGetsOneLineNamingTheFileAndExitCode2) {
+    write("badid.toml", "[strings]\nabc = \"x\"\n");
+    write("syntax.toml", "[strings\n");
+    write("cjk.toml", "[strings]\n101 = \"\xE4\xB8\xAD\"\n");
+    write("notpe.exe", "just text");
+    write("ok.toml", "[strings]\n101 = \"x\"\n");
+    const std::string t = " --template " + path("template.exe") + " -o " + path("x.exe");
+
+    EXPECT_EQ(run("build --config " + path("badid.toml") + t), 2);
+    EXPECT_EQ(err_, "morix-build: " + path("badid.toml") + ": unknown id syntax 'abc' in [strings]\n");
+    EXPECT_EQ(run("build --config " + path("syntax.toml") + t), 2);
+    EXPECT_NE(err_.find(path("syntax.toml") + ": line 1"), std::string::npos) << err_;
+    EXPECT_EQ(run("build --config " + path("cjk.toml") + t), 2);
+    EXPECT_NE(err_.find("Windows-1252"), std::string::npos) << err_;
+    EXPECT_EQ(run("build --config " + path("missing.toml") + t), 2);
+    EXPECT_EQ(err_, "morix-build: " + path("missing.toml") + ": cannot read the file\n");
+    EXPECT_EQ(run("build --config " + path("ok.toml") + " --template " + path("notpe.exe") + " -o " + path("x.exe")),
+              2);
+    EXPECT_EQ(err_, "morix-build: " + path("notpe.exe") + ": not a PE file (no MZ header)\n");
+    EXPECT_FALSE(fs::exists(dir_ / "x.exe"));
+    EXPECT_EQ(run("build --config " + path("ok.toml")), 2); // missing options
+    EXPECT_EQ(std::count(err_.begin(), err_.end(), '\n'), 1) << err_;
+}
+
+TEST_F(BuilderTest, InspectExplainsAFileWithoutAValidPayload) {
+    EXPECT_EQ(run("inspect " + path("template.exe")), 2);
+    EXPECT_NE(err_.find("no valid payload"), std::string::npos) << err_; // the symbol table is no payload
+    write("bare.exe", fakeTemplate().substr(0, 0x500));
+    EXPECT_EQ(run("inspect " + path("bare.exe")), 2);
+    EXPECT_EQ(err_, "morix-build: " + path("bare.exe") + ": no payload: nothing follows the executable image\n");
+    write("notpe.exe", "text");
+    EXPECT_EQ(run("inspect " + path("notpe.exe")), 2);
+}
+
+TEST(BuilderConfig, DefaultMessagesFillOnlyWhatTheConfigurationLeavesOpen) {
+    fs::path file = fs::temp_directory_path() / ("morix-config-" + std::to_string(::getpid()) + ".toml");
+    std::ofstream(file) << "default_messages = true\n[strings]\n1009 = \"narrow text\"\n[wide]\n1016 = \"mine\"\n";
+    std::string error;
+    std::optional<morix::payload::Payload> p = morix::builder::loadConfig(file, error);
+    ASSERT_TRUE(p) << error;
+    EXPECT_EQ(*p->findWideString(1016), u"mine");
+    EXPECT_EQ(p->findWideString(1009), nullptr); // the narrow text is the message
+    EXPECT_NE(p->findWideString(1000), nullptr);
+
+    std::ofstream(file) << "default_messages = false\n";
+    p = morix::builder::loadConfig(file, error);
+    ASSERT_TRUE(p) << error;
+    EXPECT_TRUE(p->wideStrings.empty());
+    fs::remove(file);
+}

@@ -1,0 +1,44 @@
+#!/bin/sh
+# Makes sure the Wine prefix $1 exists (cloned from the machine's template prefix) and that its
+# wineserver and session processes run. Safe to call from parallel tests.
+prefix="${1:?usage: wine-prefix.sh PREFIX}"
+: "${WINE_TEMPLATE_PREFIX:=${XDG_CACHE_HOME:-$HOME/.cache}/morix-wine-template}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-winemenubuilder.exe=d;mscoree=d;mshtml=d}"
+unset DISPLAY WAYLAND_DISPLAY
+mkdir -p "$(dirname "$WINE_TEMPLATE_PREFIX")" "$(dirname "$prefix")"
+if [ ! -f "$WINE_TEMPLATE_PREFIX/system.reg" ]; then
+  {
+    flock 8
+    if [ ! -f "$WINE_TEMPLATE_PREFIX/system.reg" ]; then
+      rm -rf "$WINE_TEMPLATE_PREFIX"
+      WINEPREFIX="$WINE_TEMPLATE_PREFIX" /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1 8>&-
+      # With Wine's default debugger a crashing process sometimes exits with 0; without one it fails.
+      WINEPREFIX="$WINE_TEMPLATE_PREFIX" /usr/lib/wine/wine64 reg.exe add \
+        'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d "" /f \
+        </dev/null >/dev/null 2>&1 8>&-
+      WINEPREFIX="$WINE_TEMPLATE_PREFIX" /usr/lib/wine/wineserver64 -w 8>&-
+    fi
+  } 8>"$WINE_TEMPLATE_PREFIX.lock"
+fi
+if [ ! -f "$prefix/system.reg" ]; then
+  {
+    flock 8
+    if [ ! -f "$prefix/system.reg" ]; then
+      # Hard-link the large read-only tree, but copy the registry files: wineserver rewrites them in place.
+      tmp="$prefix.tmp.$$"
+      cp -al "$WINE_TEMPLATE_PREFIX" "$tmp" && rm -f "$tmp"/*.reg && cp "$WINE_TEMPLATE_PREFIX"/*.reg "$tmp"/ &&
+        mv -T "$tmp" "$prefix" 2>/dev/null || rm -rf "$tmp"
+    fi
+  } 8>"$prefix.clone.lock"
+fi
+# Keep one wineserver (with services.exe and explorer.exe) alive between tests. The session is booted
+# with stdio on /dev/null under a lock so that no test's output pipe is inherited by it.
+# wineserver -p exits 0 when it started a new server, 2 when one is already running.
+{
+  flock 9
+  if WINEPREFIX="$prefix" /usr/lib/wine/wineserver64 -p"${WINE_SERVER_LINGER:-60}" </dev/null >/dev/null 2>&1 9>&-; then
+    WINEPREFIX="$prefix" /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1 9>&-
+  fi
+} 9>"$prefix.lock"
+[ -f "$prefix/system.reg" ]

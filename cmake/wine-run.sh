@@ -1,0 +1,22 @@
+#!/bin/sh
+# Runs one Windows program under 64-bit Wine for ctest and test discovery.
+# Every build tree has a prefix of its own (WINE_TEST_PREFIX), cloned from a template prefix that is built
+# once per machine; one wineserver is kept alive between tests so that each test does not pay Wine's start.
+: "${WINE_TEST_PREFIX:?set WINE_TEST_PREFIX}"
+: "${WINE_TEMPLATE_PREFIX:=${XDG_CACHE_HOME:-$HOME/.cache}/morix-wine-template}"
+here=$(dirname "$0")
+export WINEPREFIX="$WINE_TEST_PREFIX"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-winemenubuilder.exe=d;mscoree=d;mshtml=d}"
+export LANG="${MORIX_TEST_LANG:-C.UTF-8}"
+# No display: a message box returns at once instead of waiting for a click.
+unset DISPLAY WAYLAND_DISPLAY
+"$here/wine-prefix.sh" "$WINEPREFIX" || exit 1
+# The program's output goes through a file, not ctest's pipe: processes that Wine starts on the side
+# (explorer.exe, conhost.exe, services) inherit these descriptors and would keep ctest waiting.
+out=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")
+timeout --kill-after=5 "${WINE_RUN_TIMEOUT:-900}" /usr/lib/wine/wine64 "$@" >"$out" 2>&1
+rc=$?
+cat "$out"
+rm -f "$out"
+exit $rc

@@ -1,0 +1,68 @@
+// The payload that the build tool appends to a copy of the launcher template: configuration strings by
+// integer id (narrow and wide), localized message sets, and the records of the included files.
+// Portable code: used by the builder on any host and by the Windows tests to make launchers.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace morix::payload {
+
+inline constexpr uint32_t kMagic = 0xE8E413D5u;
+// Every content byte of an included file is stored XORed with this mask.
+inline constexpr uint8_t kFileMask = 0xA7;
+// The configuration ids through which the launcher finds the included-file records.
+inline constexpr int32_t kIncludedFileCountId = 2002;
+inline constexpr int32_t kIncludedFileNamesId = 2003;
+
+struct MessageSet {
+    std::string locale; // a locale prefix such as "de" or "pt_BR"; empty matches every locale
+    std::vector<std::pair<int32_t, std::u16string>> texts;
+};
+
+struct IncludedFile {
+    std::string name;    // relative to the launcher's temporary directory, at most one directory level
+    std::string content; // plain bytes; masked when written
+};
+
+struct Payload {
+    int32_t reserved1 = 0;
+    int32_t reserved2 = 0;
+    int64_t reserved3 = 0;
+    // In file order; a repeated id is written twice and the launcher keeps the later value.
+    std::vector<std::pair<int32_t, std::string>> strings;
+    std::vector<std::pair<int32_t, std::u16string>> wideStrings;
+    std::vector<MessageSet> messageSets;
+    std::vector<IncludedFile> files;
+
+    // Replaces every entry of the id by one entry with this value (appended when absent).
+    void setString(int32_t id, std::string value);
+    void setWideString(int32_t id, std::u16string value);
+    // The value the launcher would see for the id (the last entry), or none.
+    const std::string* findString(int32_t id) const;
+    const std::u16string* findWideString(int32_t id) const;
+    // Sets the count and the ";"-separated names of the included files from `files`.
+    void describeIncludedFiles();
+};
+
+// The payload's bytes: header, configuration, message sets, then the included-file records.
+std::string serialize(const Payload& payload);
+
+struct ParseResult {
+    std::optional<Payload> payload;
+    // On failure, the launcher's own name for the read that failed: "magic", "readInt", "readString",
+    // "readWString" or "readLong".
+    std::string error;
+    size_t filesOffset = 0; // offset of the first included-file record, relative to the payload start
+    size_t end = 0;         // offset just after the last record that was read
+};
+
+// Reads a payload the way the launcher does; the included-file records are found through ids 2002
+// and 2003.
+ParseResult parse(std::string_view bytes);
+
+} // namespace morix::payload
