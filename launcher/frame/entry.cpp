@@ -1,0 +1,127 @@
+#include "frame/entry.h"
+
+#include "common/text.h"
+#include "config/payload.h"
+#include "frame/log.h"
+#include "frame/startup.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <vector>
+
+namespace morix {
+
+std::wstring serviceName;
+bool serviceMode = false;
+bool noRedirect = false;
+
+namespace {
+
+// Commands whose subsystem this build does not have yet.
+int notAvailable(const wchar_t* command) {
+    logError(L"%s is not available in this build", command);
+    std::printf("%S: not available in this build\n", command);
+    std::fflush(stdout);
+    return 1;
+}
+
+void printUsage() {
+    std::vector<wchar_t> module(kBufferSize, L'\0');
+    GetModuleFileNameW(nullptr, module.data(), kBufferSize);
+    module[kBufferSize - 1] = L'\0';
+    std::wstring name = module.data();
+    size_t slash = name.find_last_of(L"\\/");
+    if (slash != std::wstring::npos) {
+        name.erase(0, slash + 1);
+    }
+    size_t dot = name.rfind(L'.');
+    if (dot != std::wstring::npos) {
+        name.erase(dot);
+    }
+    // The C runtime's narrow print: its wide print drops text on redirected output.
+    std::printf("Usage: %S.exe /install | /uninstall | /stop | /start | /status | /run | /run-redirect\n",
+                name.c_str());
+    std::fflush(stdout);
+}
+
+int runCommand(ArgumentList& arguments, const std::wstring& programPath) {
+    serviceMode = false;
+    arguments.push_front(programPath);
+    return notAvailable(L"run");
+}
+
+// The command table; an unknown word returns false and the dispatcher starts.
+bool dispatchCommand(const std::wstring& word, ArgumentList& arguments, const std::wstring& programPath,
+                     int& exitCode) {
+    if (word == L"?" || word == L"help") {
+        printUsage();
+        exitCode = 0;
+    } else if (word == L"install" || word == L"install-and-start" || word == L"install-auto" ||
+               word == L"install-demand" || word == L"uninstall" || word == L"stop" || word == L"start" ||
+               word == L"restart" || word == L"status") {
+        exitCode = notAvailable(word.c_str());
+    } else if (word == L"run") {
+        logMessage(L"running service");
+        noRedirect = true;
+        exitCode = runCommand(arguments, programPath);
+    } else if (word == L"run-redirect") {
+        logMessage(L"running service with redirection");
+        exitCode = runCommand(arguments, programPath);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+int startServiceDispatcher() { return notAvailable(L"the service dispatcher"); }
+
+} // namespace
+
+void setServiceName(const std::wstring& name) {
+    if (name.size() >= kBufferSize) {
+        logError(L"service name of %d characters cut to %d", static_cast<int>(name.size()),
+                 static_cast<int>(kBufferSize - 1));
+    }
+    serviceName = cutToCapacity(name, kBufferSize);
+}
+
+int launcherMain() {
+    serviceMode = true;
+    initLauncher();
+    setServiceName(getConfigStringWide(101));
+
+    const wchar_t* commandLine = GetCommandLineW();
+    logMessage(L"command line %s", commandLine);
+    ArgumentList arguments;
+    splitCommandLine(commandLine, arguments);
+    std::wstring programPath;
+    if (!arguments.empty()) {
+        programPath = arguments.front();
+        arguments.pop_front();
+    }
+
+    if (!arguments.empty() && arguments.back() == kRestartMarker) {
+        arguments.pop_back();
+        return notAvailable(L"the service child");
+    }
+
+    if (!arguments.empty() && !arguments.front().empty() &&
+        (arguments.front()[0] == L'/' || arguments.front()[0] == L'-')) {
+        std::wstring word = arguments.front().substr(1);
+        if (!word.empty() && word[0] == L'-') {
+            word.erase(0, 1);
+        }
+        arguments.pop_front();
+        if (!arguments.empty()) {
+            setServiceName(arguments.front());
+        }
+        int exitCode = 0;
+        if (dispatchCommand(word, arguments, programPath, exitCode)) {
+            return exitCode;
+        }
+    }
+    return startServiceDispatcher();
+}
+
+} // namespace morix

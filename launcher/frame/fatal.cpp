@@ -1,0 +1,136 @@
+#include "frame/fatal.h"
+
+#include "common/handles.h"
+#include "common/text.h"
+#include "config/extract.h"
+#include "config/payload.h"
+#include "frame/log.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+namespace morix {
+
+bool errorDialogMode = true;
+
+namespace {
+
+// Enough for any real temporary directory; a directory that holds more is not emptied further.
+constexpr int kMaxDirectoryEntries = 100000;
+
+void writeToStandardOutput(const std::wstring& text) {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out != nullptr && out != INVALID_HANDLE_VALUE && GetFileType(out) == FILE_TYPE_CHAR) {
+        DWORD written = 0;
+        if (WriteConsoleW(out, text.c_str(), static_cast<DWORD>(text.size()), &written, nullptr)) {
+            return;
+        }
+        // A character device that is no console (NUL): fall through to the C runtime.
+    }
+    // The C runtime's default conversion gives characters up to 0xFF their own byte and would drop the
+    // whole text for any other; those become "?" so that the message still reaches the reader.
+    std::printf("%s\n", narrowBytes(text).c_str());
+    std::fflush(stdout);
+}
+
+std::wstring messageWithInsert(int id, const wchar_t* insert) {
+    std::wstring text = getMessageText(id);
+    if (insert != nullptr) {
+        size_t placeholder = text.find(L"{0}");
+        if (placeholder != std::wstring::npos) {
+            text.replace(placeholder, 3, insert);
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+void showErrorText(const std::wstring& text) {
+    std::wstring shown = text;
+    if (std::optional<std::wstring> log = getLogFilePath()) {
+        std::wstring longPath = *log;
+        wchar_t buffer[kBufferSize];
+        DWORD length = GetLongPathNameW(log->c_str(), buffer, kBufferSize);
+        if (length > 0 && length < kBufferSize) {
+            longPath.assign(buffer, length);
+        }
+        shown = formatWide(L"%s\n\nLog: %s", text.c_str(), longPath.c_str());
+    }
+    if (errorDialogMode) {
+        std::wstring caption = getMessageText(1000);
+        logMessage(L"showing message box: %s", text.c_str());
+        int answer = MessageBoxW(nullptr, shown.c_str(), caption.c_str(), MB_ICONERROR);
+        if (answer > 0) {
+            return;
+        }
+        // No desktop to show it on: the message must not be lost, so it goes to the console as well.
+        logError(L"message box could not be shown (%d, error %lu)", answer, GetLastError());
+    }
+    writeToStandardOutput(shown);
+}
+
+void showMessageById(int id, const wchar_t* insert) { showErrorText(messageWithInsert(id, insert)); }
+
+void showMessageByIdNarrow(int id, const std::string& insert) {
+    std::wstring wide = widenBytes(cutToCapacity(insert, kBufferSize));
+    showMessageById(id, wide.c_str());
+}
+
+void exitLauncher(unsigned code) {
+    if (!appTempDir.empty()) {
+        deleteDirectoryContents(appTempDir, true);
+        RemoveDirectoryA(appTempDir.c_str());
+    }
+    std::fflush(nullptr);
+    ExitProcess(code);
+}
+
+void fatalError(const std::wstring& text) {
+    showErrorText(text);
+    exitLauncher(1);
+}
+
+void fatalErrorById(int id, const wchar_t* insert) {
+    showMessageById(id, insert);
+    exitLauncher(1);
+}
+
+void fatalErrorByIdNarrow(int id, const std::string& insert) {
+    showMessageByIdNarrow(id, insert);
+    exitLauncher(1);
+}
+
+void deleteDirectoryContents(const std::string& directory, bool recursive) {
+    if (directory.empty() || directory[0] == '.') {
+        return;
+    }
+    logMessage(L"emptying %S", directory.c_str());
+    const std::string prefix = directory.back() == '\\' ? directory : directory + "\\";
+    WIN32_FIND_DATAA entry;
+    UniqueFindHandle find(FindFirstFileA((prefix + "*.*").c_str(), &entry));
+    if (!find) {
+        return;
+    }
+    int entries = 0;
+    do {
+        std::string_view name = entry.cFileName;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        std::string path = prefix + entry.cFileName;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            logMessage(L"attempting to remove %S (%d)", path.c_str(), recursive ? 1 : 0);
+            if (recursive) {
+                deleteDirectoryContents(path, false);
+            }
+            RemoveDirectoryA(path.c_str());
+        } else {
+            logMessage(L"attempting to delete %S", path.c_str());
+            DeleteFileA(path.c_str());
+        }
+    } while (++entries < kMaxDirectoryEntries && FindNextFileA(find.get(), &entry));
+}
+
+} // namespace morix

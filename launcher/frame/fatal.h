@@ -1,0 +1,26 @@
+// The launcher's one way to give up: show a message (message box or console), remove the launcher's
+// temporary directory and end the process. The fatal operations do not return.
+#pragma once
+
+#include <string>
+
+namespace morix {
+
+// True until the payload is loaded; then true only for the executable types that show message boxes.
+extern bool errorDialogMode;
+
+void showErrorText(const std::wstring& text);
+// The message text of the id with its first "{0}" replaced by the insert (when one is given).
+void showMessageById(int id, const wchar_t* insert);
+void showMessageByIdNarrow(int id, const std::string& insert);
+
+[[noreturn]] void exitLauncher(unsigned code);
+[[noreturn]] void fatalError(const std::wstring& text);
+[[noreturn]] void fatalErrorById(int id, const wchar_t* insert);
+[[noreturn]] void fatalErrorByIdNarrow(int id, const std::string& insert);
+
+// Deletes the files of the directory and, when recursive, its subdirectories with their files (one
+// level: a second level of subdirectories is not emptied). A relative path is never emptied.
+void deleteDirectoryContents(const std::string& directory, bool recursive);
+
+} // namespace morix
