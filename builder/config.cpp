@@ -133,7 +133,8 @@ public:
         for (const toml::node& node : files) {
             const toml::table* entry = node.as_table();
             std::optional<std::string> name = entry ? (*entry)["name"].value<std::string>() : std::nullopt;
-            std::optional<std::string> source = entry ? (*entry)["source"].value<std::string>() : std::nullopt;
+            std::optional<std::string> source =
+                entry ? (*entry)["source"].value<std::string>() : std::nullopt;
             if (!name || !source) {
                 return fail("every [[files]] entry needs a name and a source");
             }
@@ -152,7 +153,8 @@ public:
             out.files.push_back({*narrowName, content.str()});
         }
         if (!out.files.empty()) {
-            if (out.findString(payload::kIncludedFileCountId) || out.findString(payload::kIncludedFileNamesId)) {
+            if (out.findString(payload::kIncludedFileCountId) ||
+                out.findString(payload::kIncludedFileNamesId)) {
                 return fail("ids 2002 and 2003 are set from [[files]]; do not set them in [strings]");
             }
             out.describeIncludedFiles();

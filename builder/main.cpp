@@ -42,7 +42,8 @@ bool writeFileAtomically(const fs::path& file, const std::string& content, std::
     temporary += ".part";
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out || !out.write(content.data(), static_cast<std::streamsize>(content.size())) || !out.flush()) {
+        if (!out || !out.write(content.data(), static_cast<std::streamsize>(content.size())) ||
+            !out.flush()) {
             problem = "cannot write the file";
             std::error_code ignored;
             fs::remove(temporary, ignored);
@@ -76,9 +77,10 @@ int build(const fs::path& templateFile, const fs::path& configFile, const fs::pa
     if (!writeFileAtomically(output, *launcher, problem)) {
         return badInput(output, problem);
     }
-    std::cout << "wrote " << output.string() << " (" << launcher->size() << " bytes, " << payload->strings.size()
-              << " strings, " << payload->wideStrings.size() << " wide strings, " << payload->messageSets.size()
-              << " message sets, " << payload->files.size() << " included files)\n";
+    std::cout << "wrote " << output.string() << " (" << launcher->size() << " bytes, "
+              << payload->strings.size() << " strings, " << payload->wideStrings.size() << " wide strings, "
+              << payload->messageSets.size() << " message sets, " << payload->files.size()
+              << " included files)\n";
     return 0;
 }
 
@@ -97,8 +99,8 @@ int inspect(const fs::path& file) {
     }
     morix::payload::ParseResult parsed = morix::payload::parse(std::string_view(image).substr(*start));
     if (!parsed.payload) {
-        return badInput(file, "no valid payload (the launcher would fail with \"Internal Error: " + parsed.error +
-                                  "\")");
+        return badInput(
+            file, "no valid payload (the launcher would fail with \"Internal Error: " + parsed.error + "\")");
     }
     morix::builder::printPayload(std::cout, *parsed.payload, *start);
     return 0;
@@ -113,8 +115,10 @@ int main(int argc, char** argv) {
     fs::path templateFile;
     fs::path configFile;
     fs::path output;
-    CLI::App* buildCommand = app.add_subcommand("build", "write a launcher: the template followed by a payload");
-    buildCommand->add_option("--template", templateFile, "the launcher template (morix-launcher.exe)")->required();
+    CLI::App* buildCommand =
+        app.add_subcommand("build", "write a launcher: the template followed by a payload");
+    buildCommand->add_option("--template", templateFile, "the launcher template (morix-launcher.exe)")
+        ->required();
     buildCommand->add_option("--config", configFile, "the configuration file (TOML)")->required();
     buildCommand->add_option("-o,--output", output, "the launcher to write")->required();
 

@@ -15,11 +15,18 @@ constexpr std::array<char16_t, 32> kCp1252High = {
 std::optional<char32_t> nextCodePoint(std::string_view text, size_t& pos) {
     auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
     uint8_t lead = byte(pos);
-    size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    size_t length = lead < 0x80           ? 1
+                    : (lead >> 5) == 0x6  ? 2
+                    : (lead >> 4) == 0xE  ? 3
+                    : (lead >> 3) == 0x1E ? 4
+                                          : 0;
     if (length == 0 || pos + length > text.size()) {
         return std::nullopt;
     }
-    char32_t cp = length == 1 ? lead : length == 2 ? (lead & 0x1F) : length == 3 ? (lead & 0x0F) : (lead & 0x07);
+    char32_t cp = length == 1   ? lead
+                  : length == 2 ? (lead & 0x1F)
+                  : length == 3 ? (lead & 0x0F)
+                                : (lead & 0x07);
     for (size_t i = 1; i < length; ++i) {
         if ((byte(pos + i) & 0xC0) != 0x80) {
             return std::nullopt;
@@ -77,7 +84,8 @@ std::string utf16ToUtf8(std::u16string_view text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         char32_t cp = text[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         } else if (cp >= 0xD800 && cp <= 0xDFFF) {

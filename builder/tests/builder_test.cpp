@@ -19,9 +19,10 @@ namespace {
 class BuilderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("morix-builder-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-                "-" + std::to_string(::getpid()));
+        dir_ =
+            fs::temp_directory_path() /
+            ("morix-builder-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+             "-" + std::to_string(::getpid()));
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         write("template.exe", fakeTemplate());
@@ -62,8 +63,8 @@ protected:
 
     // Runs morix-build with the arguments; returns its exit code, with stdout and stderr in out_/err_.
     int run(const std::string& arguments) {
-        std::string command = std::string(MORIX_BUILD_EXE) + " " + arguments + " >" + (dir_ / "out.txt").string() +
-                              " 2>" + (dir_ / "err.txt").string();
+        std::string command = std::string(MORIX_BUILD_EXE) + " " + arguments + " >" +
+                              (dir_ / "out.txt").string() + " 2>" + (dir_ / "err.txt").string();
         int status = std::system(command.c_str());
         out_ = read("out.txt");
         err_ = read("err.txt");
@@ -135,7 +136,8 @@ TEST_F(BuilderTest, BadInputGetsOneLineNamingTheFileAndExitCode2) {
     EXPECT_NE(err_.find("Windows-1252"), std::string::npos) << err_;
     EXPECT_EQ(run("build --config " + path("missing.toml") + t), 2);
     EXPECT_EQ(err_, "morix-build: " + path("missing.toml") + ": cannot read the file\n");
-    EXPECT_EQ(run("build --config " + path("ok.toml") + " --template " + path("notpe.exe") + " -o " + path("x.exe")),
+    EXPECT_EQ(run("build --config " + path("ok.toml") + " --template " + path("notpe.exe") + " -o " +
+                  path("x.exe")),
               2);
     EXPECT_EQ(err_, "morix-build: " + path("notpe.exe") + ": not a PE file (no MZ header)\n");
     EXPECT_FALSE(fs::exists(dir_ / "x.exe"));
@@ -148,14 +150,16 @@ TEST_F(BuilderTest, InspectExplainsAFileWithoutAValidPayload) {
     EXPECT_NE(err_.find("no valid payload"), std::string::npos) << err_; // the symbol table is no payload
     write("bare.exe", fakeTemplate().substr(0, 0x500));
     EXPECT_EQ(run("inspect " + path("bare.exe")), 2);
-    EXPECT_EQ(err_, "morix-build: " + path("bare.exe") + ": no payload: nothing follows the executable image\n");
+    EXPECT_EQ(err_,
+              "morix-build: " + path("bare.exe") + ": no payload: nothing follows the executable image\n");
     write("notpe.exe", "text");
     EXPECT_EQ(run("inspect " + path("notpe.exe")), 2);
 }
 
 TEST(BuilderConfig, DefaultMessagesFillOnlyWhatTheConfigurationLeavesOpen) {
     fs::path file = fs::temp_directory_path() / ("morix-config-" + std::to_string(::getpid()) + ".toml");
-    std::ofstream(file) << "default_messages = true\n[strings]\n1009 = \"narrow text\"\n[wide]\n1016 = \"mine\"\n";
+    std::ofstream(file)
+        << "default_messages = true\n[strings]\n1009 = \"narrow text\"\n[wide]\n1016 = \"mine\"\n";
     std::string error;
     std::optional<morix::payload::Payload> p = morix::builder::loadConfig(file, error);
     ASSERT_TRUE(p) << error;

@@ -62,7 +62,9 @@ std::string narrowBytes(std::wstring_view text) {
     return narrow;
 }
 
-unsigned fileApiCodePage() { return AreFileApisANSI() ? CP_ACP : CP_OEMCP; }
+unsigned fileApiCodePage() {
+    return AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+}
 
 std::string wideToNarrow(std::wstring_view text, bool* lossy) {
     if (lossy) {
@@ -117,12 +119,12 @@ std::string wideToUtf8(std::wstring_view text) {
     if (text.empty()) {
         return {};
     }
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                   nullptr);
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                   nullptr, nullptr);
     std::string utf8(static_cast<size_t>(size > 0 ? size : 0), '\0');
     if (size > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), size, nullptr,
-                            nullptr);
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), size,
+                            nullptr, nullptr);
     }
     return utf8;
 }
@@ -139,9 +141,13 @@ std::wstring utf8ToWide(std::string_view text) {
     return wide;
 }
 
-bool startsWith(std::wstring_view text, std::wstring_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+bool startsWith(std::wstring_view text, std::wstring_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
 
-bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
 
 bool endsWithNoCase(std::string_view text, std::string_view suffix) {
     if (text.size() < suffix.size()) {

@@ -104,8 +104,9 @@ bool isRelative(std::basic_string_view<Char> path) {
     if (path.size() < 3) {
         return true;
     }
-    bool drive = ((path[0] >= Char('A') && path[0] <= Char('Z')) || (path[0] >= Char('a') && path[0] <= Char('z'))) &&
-                 path[1] == Char(':') && path[2] == Char('\\');
+    bool drive =
+        ((path[0] >= Char('A') && path[0] <= Char('Z')) || (path[0] >= Char('a') && path[0] <= Char('z'))) &&
+        path[1] == Char(':') && path[2] == Char('\\');
     bool unc = path[0] == Char('\\') && path[1] == Char('\\');
     return !(drive || unc);
 }
@@ -139,9 +140,13 @@ void collapse(String& path) {
 
 } // namespace
 
-const std::wstring& getExecutablePathWide() { return executablePaths().wide; }
+const std::wstring& getExecutablePathWide() {
+    return executablePaths().wide;
+}
 
-const std::string& getExecutablePath() { return executablePaths().narrow; }
+const std::string& getExecutablePath() {
+    return executablePaths().narrow;
+}
 
 const std::string& getExecutableDirectory() {
     static const std::string directory = [] {
@@ -242,9 +247,13 @@ std::optional<std::string> getShortPathViaShell(const std::wstring& path) {
     return answer;
 }
 
-bool isRelativePath(std::string_view path) { return isRelative(path); }
+bool isRelativePath(std::string_view path) {
+    return isRelative(path);
+}
 
-bool isRelativePath(std::wstring_view path) { return isRelative(path); }
+bool isRelativePath(std::wstring_view path) {
+    return isRelative(path);
+}
 
 bool fileExists(const std::string& path) {
     if (isDriveRoot(path)) {
@@ -277,7 +286,9 @@ bool findFileTime(const std::string& path, uint64_t* lastWriteTime) {
     return true;
 }
 
-void collapseBackslashes(std::wstring& path) { collapse(path); }
+void collapseBackslashes(std::wstring& path) {
+    collapse(path);
+}
 
 void collapseBackslashes(std::string& path) {
     bool lossy = false;
@@ -315,7 +326,7 @@ std::string resolvePath(const std::string& path, const std::string* baseFile) {
 std::wstring resolvePathWide(const std::wstring& path, bool narrowSafe, const std::wstring* baseFile) {
     std::wstring resolved = path;
     if (isRelativePath(path)) {
-        const std::wstring& directory = baseFile ? directoryOf(fullPathOf(*baseFile))
+        const std::wstring& directory = baseFile     ? directoryOf(fullPathOf(*baseFile))
                                         : narrowSafe ? getExecutableDirectoryNarrowSafe()
                                                      : getExecutableDirectoryWide();
         resolved = directory + path;
@@ -346,7 +357,8 @@ std::wstring resolveFullPathWide(const std::wstring& path, bool narrowSafe, bool
     return resolved;
 }
 
-std::string resolvePathList(const std::string& list, const std::function<void(const std::string&)>& callback) {
+std::string resolvePathList(const std::string& list,
+                            const std::function<void(const std::string&)>& callback) {
     std::string result;
     size_t start = 0;
     while (start <= list.size()) {

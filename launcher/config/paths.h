@@ -43,7 +43,8 @@ void lowercasePath(std::string& path);
 
 // A relative path is appended to the directory of `baseFile`, or to the executable's directory.
 std::string resolvePath(const std::string& path, const std::string* baseFile = nullptr);
-std::wstring resolvePathWide(const std::wstring& path, bool narrowSafe, const std::wstring* baseFile = nullptr);
+std::wstring resolvePathWide(const std::wstring& path, bool narrowSafe,
+                             const std::wstring* baseFile = nullptr);
 // resolvePath, then made absolute without "." and ".." parts; lower-cased unless keepCase.
 std::string resolveFullPath(const std::string& path, bool keepCase);
 std::wstring resolveFullPathWide(const std::wstring& path, bool narrowSafe, bool keepCase);

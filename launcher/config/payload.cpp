@@ -46,7 +46,6 @@ bool lengthFits(HANDLE file, int32_t length) {
     return length >= 0 && GetFileSizeEx(file, &size) && length <= size.QuadPart - currentPosition(file);
 }
 
-
 } // namespace
 
 UniqueHandle openOwnExecutable() {
@@ -139,7 +138,8 @@ void seekPayloadStart(HANDLE file) {
     const uint32_t rawDataSize = static_cast<uint32_t>(readInt(file));
     seekTo(file, h + 4);
     const uint32_t rawDataOffset = static_cast<uint32_t>(readInt(file));
-    logMessage(L"rawDataSize: %d, rawDataOffset: %d", static_cast<int>(rawDataSize), static_cast<int>(rawDataOffset));
+    logMessage(L"rawDataSize: %d, rawDataOffset: %d", static_cast<int>(rawDataSize),
+               static_cast<int>(rawDataOffset));
     seekTo(file, static_cast<int64_t>(rawDataOffset) + rawDataSize);
 }
 
@@ -169,7 +169,8 @@ void loadPayloadFrom(HANDLE file) {
     const int32_t setCount = readInt(file);
     for (int32_t i = 0; i < setCount; ++i) {
         const std::string setName = readString(file);
-        const bool matches = locale.compare(0, setName.size(), setName) == 0 && setName.size() <= locale.size();
+        const bool matches =
+            locale.compare(0, setName.size(), setName) == 0 && setName.size() <= locale.size();
         const int32_t textCount = readInt(file);
         for (int32_t j = 0; j < textCount; ++j) {
             const int32_t id = readInt(file);
@@ -201,13 +202,15 @@ std::string getConfigString(int32_t id, size_t capacity) {
     }
     const std::string& value = entry->second;
     if (value.size() >= capacity) {
-        logMessage(L"ERROR: config string %d truncated (%d %d)", static_cast<int>(id), static_cast<int>(capacity),
-                   static_cast<int>(value.size()));
+        logMessage(L"ERROR: config string %d truncated (%d %d)", static_cast<int>(id),
+                   static_cast<int>(capacity), static_cast<int>(value.size()));
     }
     return cutToCapacity(value, capacity);
 }
 
-std::wstring getConfigStringWide(int32_t id, size_t capacity) { return widenBytes(getConfigString(id, capacity)); }
+std::wstring getConfigStringWide(int32_t id, size_t capacity) {
+    return widenBytes(getConfigString(id, capacity));
+}
 
 std::wstring getConfigWideString(int32_t id, size_t capacity) {
     auto entry = configWideStrings.find(id);
@@ -227,7 +230,9 @@ std::string getConfigStringCopy(int32_t id) {
     return entry == configStrings.end() ? std::string() : entry->second;
 }
 
-int getConfigInt(int32_t id) { return std::atoi(getConfigString(id).c_str()); }
+int getConfigInt(int32_t id) {
+    return std::atoi(getConfigString(id).c_str());
+}
 
 std::wstring getMessageText(int32_t id) {
     std::wstring text = getConfigWideString(id);

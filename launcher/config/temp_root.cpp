@@ -38,7 +38,9 @@ const Shell32Functions& shell32() {
     return functions;
 }
 
-void seedRandom() { std::srand(static_cast<unsigned>(std::time(nullptr)) * GetCurrentProcessId()); }
+void seedRandom() {
+    std::srand(static_cast<unsigned>(std::time(nullptr)) * GetCurrentProcessId());
+}
 
 // Candidate sources; an empty result means the source is missing and the candidate is skipped.
 std::string tempPathA() {
@@ -77,8 +79,12 @@ std::wstring windowsDirectoryW() {
     return length > 0 && length < MAX_PATH + 1 ? std::wstring(buffer, length) : std::wstring();
 }
 
-std::string suffixed(const std::string& base, const char* suffix) { return base.empty() ? base : base + suffix; }
-std::wstring suffixed(const std::wstring& base, const wchar_t* suffix) { return base.empty() ? base : base + suffix; }
+std::string suffixed(const std::string& base, const char* suffix) {
+    return base.empty() ? base : base + suffix;
+}
+std::wstring suffixed(const std::wstring& base, const wchar_t* suffix) {
+    return base.empty() ? base : base + suffix;
+}
 
 std::string homeA() {
     std::string drive = environmentA("HOMEDRIVE");
@@ -94,7 +100,8 @@ std::wstring homeW() {
 
 std::string localAppDataTempA() {
     char buffer[MAX_PATH + 1] = "";
-    if (!shell32().folderPathA || shell32().folderPathA(nullptr, kCsidlLocalAppData, nullptr, 0, buffer) != S_OK) {
+    if (!shell32().folderPathA ||
+        shell32().folderPathA(nullptr, kCsidlLocalAppData, nullptr, 0, buffer) != S_OK) {
         return {};
     }
     std::string vantarock = std::string(buffer) + "\\vantarock";
@@ -104,7 +111,8 @@ std::string localAppDataTempA() {
 
 std::wstring localAppDataTempW() {
     wchar_t buffer[MAX_PATH + 1] = L"";
-    if (!shell32().folderPathW || shell32().folderPathW(nullptr, kCsidlLocalAppData, nullptr, 0, buffer) != S_OK) {
+    if (!shell32().folderPathW ||
+        shell32().folderPathW(nullptr, kCsidlLocalAppData, nullptr, 0, buffer) != S_OK) {
         return {};
     }
     std::wstring vantarock = std::wstring(buffer) + L"\\vantarock";
@@ -115,8 +123,8 @@ std::wstring localAppDataTempW() {
 // Creates and removes a uniquely named subdirectory: the root is usable when that worked.
 bool writeProbe(const std::string& candidate) {
     seedRandom();
-    std::string probe = formatNarrow("%s\\mrxtw%d%d", candidate.c_str(), static_cast<int>(GetCurrentProcessId()),
-                                     std::rand());
+    std::string probe = formatNarrow("%s\\mrxtw%d%d", candidate.c_str(),
+                                     static_cast<int>(GetCurrentProcessId()), std::rand());
     RemoveDirectoryA(probe.c_str());
     bool created = CreateDirectoryA(probe.c_str(), nullptr) != FALSE;
     bool found = created && fileExists(probe);
@@ -128,8 +136,8 @@ bool writeProbe(const std::string& candidate) {
 
 bool writeProbe(const std::wstring& candidate) {
     seedRandom();
-    std::wstring probe = formatWide(L"%s\\mrxtw%d%d", candidate.c_str(), static_cast<int>(GetCurrentProcessId()),
-                                    std::rand());
+    std::wstring probe =
+        formatWide(L"%s\\mrxtw%d%d", candidate.c_str(), static_cast<int>(GetCurrentProcessId()), std::rand());
     RemoveDirectoryW(probe.c_str());
     bool created = CreateDirectoryW(probe.c_str(), nullptr) != FALSE;
     bool found = created && fileExists(probe);
@@ -175,7 +183,8 @@ bool checkCandidate(const std::wstring& candidate, bool create, bool examine) {
     if (examine) {
         std::vector<wchar_t> buffer(kBufferSize, L'\0');
         DWORD length = GetLongPathNameW(candidate.c_str(), buffer.data(), kBufferSize);
-        if (length > 0 && length < kBufferSize && std::wstring_view(buffer.data(), length).find(L'?') != std::wstring_view::npos) {
+        if (length > 0 && length < kBufferSize &&
+            std::wstring_view(buffer.data(), length).find(L'?') != std::wstring_view::npos) {
             return false;
         }
     }
@@ -192,7 +201,8 @@ std::optional<std::string> searchTempRoot() {
     };
     const Candidate candidates[] = {
         {tempPathA, true, true, preferLong},
-        {[] { return suffixed(environmentA("USERPROFILE"), "\\AppData\\Local\\Temp"); }, false, true, preferLong},
+        {[] { return suffixed(environmentA("USERPROFILE"), "\\AppData\\Local\\Temp"); }, false, true,
+         preferLong},
         {homeA, false, true, preferLong},
         {localAppDataTempA, true, true, preferLong},
         {[] { return suffixed(windowsDirectoryA(), "\\temp"); }, false, false, false},
@@ -202,7 +212,8 @@ std::optional<std::string> searchTempRoot() {
         {[] { return std::string("c:\\tmp"); }, true, false, false},
         // The last three accept directories whose names the code page cannot represent.
         {tempPathA, true, false, preferLong},
-        {[] { return suffixed(environmentA("USERPROFILE"), "\\AppData\\Local\\Temp"); }, false, false, preferLong},
+        {[] { return suffixed(environmentA("USERPROFILE"), "\\AppData\\Local\\Temp"); }, false, false,
+         preferLong},
         {homeA, false, false, preferLong},
     };
     for (const Candidate& c : candidates) {

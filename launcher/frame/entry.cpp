@@ -74,7 +74,9 @@ bool dispatchCommand(const std::wstring& word, ArgumentList& arguments, const st
     return true;
 }
 
-int startServiceDispatcher() { return notAvailable(L"the service dispatcher"); }
+int startServiceDispatcher() {
+    return notAvailable(L"the service dispatcher");
+}
 
 } // namespace
 

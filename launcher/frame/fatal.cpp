@@ -71,7 +71,9 @@ void showErrorText(const std::wstring& text) {
     writeToStandardOutput(shown);
 }
 
-void showMessageById(int id, const wchar_t* insert) { showErrorText(messageWithInsert(id, insert)); }
+void showMessageById(int id, const wchar_t* insert) {
+    showErrorText(messageWithInsert(id, insert));
+}
 
 void showMessageByIdNarrow(int id, const std::string& insert) {
     std::wstring wide = widenBytes(cutToCapacity(insert, kBufferSize));

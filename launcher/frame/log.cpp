@@ -45,7 +45,8 @@ bool variableIsYes(const char* name) {
 bool writeUtf8(HANDLE file, std::string_view bytes) {
     while (!bytes.empty()) {
         DWORD written = 0;
-        if (!WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) || written == 0) {
+        if (!WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+            written == 0) {
             return false;
         }
         bytes.remove_prefix(written);
@@ -112,8 +113,8 @@ void writeLine(const wchar_t* marker, const wchar_t* format, va_list args) {
         line += formatWideList(format, args);
         line += L'\n';
         UniqueHandle file(CreateFileW(state.path.c_str(), FILE_APPEND_DATA,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file) {
             writeUtf8(file.get(), wideToUtf8(line));
         }

@@ -84,7 +84,7 @@ TEST(PayloadFormat, DamagedPayloadsNameTheFailingRead) {
     EXPECT_EQ(parse(std::string(4, '\0') + good.substr(4)).error, "magic");
     EXPECT_EQ(parse(good.substr(0, 10)).error, "readInt");
     EXPECT_EQ(parse(good.substr(0, 16)).error, "readLong");
-    EXPECT_EQ(parse(good.substr(0, 34)).error, "readString");   // inside the first narrow value
+    EXPECT_EQ(parse(good.substr(0, 34)).error, "readString");     // inside the first narrow value
     size_t wideStart = good.find(std::string("\x31\x4e\0\0", 4)); // id 20017
     ASSERT_NE(wideStart, std::string::npos);
     EXPECT_EQ(parse(good.substr(0, wideStart + 10)).error, "readWString");
@@ -133,7 +133,8 @@ TEST(PeImage, PayloadStartsAtTheEndOfTheLastSectionHeadersRawData) {
 
 TEST(PeImage, RefusesFilesTheLauncherCouldNotCarryAPayloadIn) {
     std::string error;
-    EXPECT_FALSE(findPayloadStart("not an executable at all, just some text that is long enough ....", &error));
+    EXPECT_FALSE(
+        findPayloadStart("not an executable at all, just some text that is long enough ....", &error));
     EXPECT_NE(error.find("not a PE file"), std::string::npos);
     // A last header that ends before another section: the payload would land inside the image.
     EXPECT_FALSE(findPayloadStart(makeImage({{0x200, 0x400}, {0x100, 0x200}}, 0xF0, 0x600), &error));

@@ -1,0 +1,101 @@
+// The entry point: help, command words, fatal messages by executable type, localized messages and the
+// removal of the launcher's temporary directory on a fatal exit.
+#include "launcher_fixture.h"
+
+#include <cstdlib>
+#include <map>
+
+using namespace morix::test;
+using morix::payload::Payload;
+
+namespace {
+
+Payload withType(const char* executableType) {
+    Payload p;
+    p.strings = {{107, executableType}};
+    p.wideStrings = {{1000, u"App"}, {1009, u"Internal failure {0} ({0})."}};
+    return p;
+}
+
+} // namespace
+
+class FrameTest : public LauncherTest {};
+
+TEST_F(FrameTest, HelpInEveryFormPrintsTheUsageWithTheProgramsBaseName) {
+    std::wstring launcher = makeLauncher(withType("0"), L"My App.exe");
+    for (const wchar_t* help : {L"/help", L"-help", L"--help", L"/?", L"/-help"}) {
+        ProcessResult result = run(launcher, help);
+        EXPECT_EQ(result.exitCode, 0u) << narrow(help);
+        EXPECT_EQ(
+            result.output,
+            "Usage: My App.exe /install | /uninstall | /stop | /start | /status | /run | /run-redirect\n");
+    }
+}
+
+TEST_F(FrameTest, CommandWordsAreCaseSensitive) {
+    std::wstring launcher = makeLauncher(withType("0"));
+    ProcessResult upper = run(launcher, L"/Help");
+    EXPECT_FALSE(contains(upper.output, "Usage:")) << upper.output;
+    EXPECT_TRUE(contains(log(), "command line ")) << log();
+}
+
+TEST_F(FrameTest, MessageBoxTypesTakeTheDialogPathAndOthersPrintToTheConsole) {
+    for (const char* type : {"1", "5"}) {
+        std::wstring probe = makeProbe(withType(type), L"dialog" + wide(type) + L".exe");
+        ProcessResult result = run(probe, L"fatal 1009 7");
+        EXPECT_EQ(result.exitCode, 1u);
+        std::string logText = log();
+        EXPECT_TRUE(contains(logText, "showing message box: Internal failure 7 ({0}).")) << logText;
+        // Without a desktop the box cannot appear: the text still reaches the console.
+        EXPECT_TRUE(contains(result.output, "Internal failure 7 ({0}).")) << result.output;
+        DeleteFileW((tmp_ + L"\\vrk_nlog_1.log").c_str());
+    }
+    for (const char* type : {"0", "2", "4"}) {
+        std::wstring probe = makeProbe(withType(type), L"console" + wide(type) + L".exe");
+        ProcessResult result = run(probe, L"fatal 1009 7", {{L"MORIX_LOG", std::nullopt}});
+        EXPECT_EQ(result.exitCode, 1u);
+        EXPECT_EQ(result.output, "Internal failure 7 ({0}).\n") << type;
+    }
+}
+
+TEST_F(FrameTest, FatalMessagesNameTheLogFileWhenTheLogIsOn) {
+    std::wstring probe = makeProbe(withType("0"));
+    ProcessResult result = run(probe, L"fatal 1009 16");
+    EXPECT_EQ(result.exitCode, 1u);
+    EXPECT_EQ(result.output, "Internal failure 16 ({0}).\n\nLog: " + narrow(tmp_) + "\\vrk_nlog_1.log\n");
+    ProcessResult quiet = run(probe, L"fatal 1009 16", {{L"MORIX_LOG", std::nullopt}});
+    EXPECT_EQ(quiet.output, "Internal failure 16 ({0}).\n");
+}
+
+TEST_F(FrameTest, AFatalExitRemovesTheLaunchersTemporaryDirectory) {
+    std::wstring appTemp = dir_.file(L"mrx1.tmp_dir42");
+    createDirectory(appTemp);
+    writeFile(appTemp + L"\\a.jar", "a");
+    createDirectory(appTemp + L"\\lib");
+    writeFile(appTemp + L"\\lib\\b.jar", "b");
+    std::wstring probe = makeProbe(withType("0"));
+    ProcessResult result = run(probe, L"fatal-cleanup " + quoteArgument(appTemp) + L" 1009");
+    EXPECT_EQ(result.exitCode, 1u);
+    EXPECT_FALSE(pathExists(appTemp));
+    EXPECT_TRUE(contains(log(), "attempting to delete ")) << log();
+}
+
+// Wine takes the user interface language from LC_ALL when a process tree starts, so ctest runs this
+// test once per language with LC_ALL and MORIX_TEST_LOCALE set; run plainly it checks English.
+TEST_F(FrameTest, TheUsersLanguageSelectsTheMessageSetsInFileOrder) {
+    Payload p = withType("0");
+    p.messageSets = {{"de", {{1009, u"Interner Fehler {0}."}, {1000, u"Anwendung"}}},
+                     {"de_CH", {{1009, u"Interner Fehler {0} (Schweiz)."}}},
+                     {"fr", {{1009, u"Erreur interne {0}."}}}};
+    const std::map<std::string, std::string> expected = {{"de_DE", "Interner Fehler x.\n"},
+                                                         {"de_CH", "Interner Fehler x (Schweiz).\n"},
+                                                         {"fr_FR", "Erreur interne x.\n"},
+                                                         {"", "Internal failure x ({0}).\n"}};
+    const char* locale = std::getenv("MORIX_TEST_LOCALE");
+    const std::string key = locale ? locale : "";
+    ASSERT_TRUE(expected.count(key)) << key;
+    ProcessResult result = run(makeProbe(p), L"show-message 1009 x");
+    EXPECT_TRUE(result.output.starts_with(expected.at(key) + "\nLog: ")) << result.output;
+    EXPECT_TRUE(contains(log(), "language/country is " + (key.empty() ? std::string("en_US") : key)))
+        << log();
+}

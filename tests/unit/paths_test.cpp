@@ -1,0 +1,92 @@
+#include "config/paths.h"
+#include "harness/harness.h"
+
+#include <gtest/gtest.h>
+
+using namespace morix;
+
+namespace {
+
+std::string collapsed(std::string path) {
+    collapseBackslashes(path);
+    return path;
+}
+
+std::wstring collapsed(std::wstring path) {
+    collapseBackslashes(path);
+    return path;
+}
+
+} // namespace
+
+TEST(Paths, RunsOfBackslashesCollapseButAUncPairStays) {
+    EXPECT_EQ(collapsed(std::string("C:\\\\a\\\\\\b\\")), "C:\\a\\b\\");
+    EXPECT_EQ(collapsed(std::string("\\\\\\server\\\\share")), "\\\\server\\share");
+    EXPECT_EQ(collapsed(std::string("\\single")), "\\single");
+    EXPECT_EQ(collapsed(std::wstring(L"C:\\x\\\\\\y")), L"C:\\x\\y");
+    EXPECT_EQ(collapsed(std::wstring(L"\\\\srv\\\\d")), L"\\\\srv\\d");
+}
+
+TEST(Paths, OnlyDriveRootedAndUncPathsAreAbsolute) {
+    EXPECT_FALSE(isRelativePath("C:\\x"));
+    EXPECT_FALSE(isRelativePath("\"C:\\x\""));
+    EXPECT_FALSE(isRelativePath("\\\\srv\\x"));
+    EXPECT_TRUE(isRelativePath("C:x"));    // drive letter without backslash
+    EXPECT_TRUE(isRelativePath("\\x\\y")); // a single leading backslash
+    EXPECT_TRUE(isRelativePath("C:/x"));   // forward slashes do not count
+    EXPECT_TRUE(isRelativePath("C:"));     // shorter than three characters
+    EXPECT_TRUE(isRelativePath(""));
+    EXPECT_FALSE(isRelativePath(L"d:\\x"));
+    EXPECT_TRUE(isRelativePath(L"lib\\a.jar"));
+}
+
+TEST(Paths, RelativePathsResolveAgainstTheExecutableOrABaseFile) {
+    const std::string directory = getExecutableDirectory();
+    ASSERT_FALSE(directory.empty());
+    EXPECT_EQ(directory.back(), '\\');
+    EXPECT_EQ(resolvePath("lib\\\\a.jar"), directory + "lib\\a.jar");
+    EXPECT_EQ(resolvePath("D:\\x\\\\y"), "D:\\x\\y");
+    std::string base = "C:\\opts\\app.vmoptions";
+    EXPECT_EQ(resolvePath("more.vmoptions", &base), "C:\\opts\\more.vmoptions");
+    EXPECT_EQ(resolvePathWide(L"x", true), getExecutableDirectoryNarrowSafe() + L"x");
+    EXPECT_EQ(resolvePathWide(L"x", false), getExecutableDirectoryWide() + L"x");
+    std::wstring wideBase = L"C:\\w\\f.txt";
+    EXPECT_EQ(resolvePathWide(L"g", false, &wideBase), L"C:\\w\\g");
+}
+
+TEST(Paths, FullPathsLoseDotPartsAndAreLowerCasedUnlessAsked) {
+    EXPECT_EQ(resolveFullPath("C:\\A\\.\\B\\..\\C", true), "C:\\A\\C");
+    EXPECT_EQ(resolveFullPath("C:\\A\\.\\B\\..\\C", false), "c:\\a\\c");
+    EXPECT_EQ(resolveFullPathWide(L"C:\\A\\..\\B", false, true), L"C:\\B");
+    std::string mixed = "C:\\Program Files\\My App";
+    lowercasePath(mixed);
+    EXPECT_EQ(mixed, "c:\\program files\\my app");
+}
+
+TEST(Paths, PathListsResolveEveryNonEmptyElement) {
+    std::vector<std::string> seen;
+    std::string list =
+        resolvePathList("a.jar;;C:\\b.jar;", [&](const std::string& element) { seen.push_back(element); });
+    EXPECT_EQ(list, getExecutableDirectory() + "a.jar;C:\\b.jar");
+    EXPECT_EQ(seen, (std::vector<std::string>{getExecutableDirectory() + "a.jar", "C:\\b.jar"}));
+    EXPECT_EQ(resolvePathList(""), "");
+}
+
+TEST(Paths, DriveRootsExistAndFilesAreFoundByListing) {
+    EXPECT_TRUE(fileExists(std::string("C:\\")));
+    EXPECT_TRUE(fileExists(std::string("C:\\.")));
+    EXPECT_TRUE(fileExists(std::wstring(L"C:\\.\\.")));
+    EXPECT_TRUE(fileExists(getExecutablePath()));
+    EXPECT_TRUE(fileExists(getExecutablePathWide()));
+    EXPECT_FALSE(fileExists(getExecutableDirectory() + "no-such-file"));
+    uint64_t time = 0;
+    EXPECT_TRUE(findFileTime(getExecutablePath(), &time));
+    EXPECT_NE(time, 0u);
+    EXPECT_FALSE(findFileTime("C:\\", nullptr)); // no drive-root rule here
+}
+
+TEST(Paths, ExecutablePathsNameThisProgram) {
+    EXPECT_TRUE(getExecutablePath().ends_with("launcher_unit_test.exe"));
+    EXPECT_TRUE(getExecutablePathWide().ends_with(L"launcher_unit_test.exe"));
+    EXPECT_EQ(getExecutableDirectoryWide(), test::binDirectory());
+}
