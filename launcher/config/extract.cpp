@@ -1,8 +1,185 @@
 #include "config/extract.h"
 
+#include "common/handles.h"
+#include "common/text.h"
+#include "config/payload.h"
+#include "config/temp_root.h"
+#include "frame/fatal.h"
+#include "frame/log.h"
+
+#include <algorithm>
+#include <ctime>
+#include <string_view>
+#include <vector>
+
 namespace morix {
 
 std::string appTempDir;
 uint32_t unextractedPosition = 0;
+
+namespace {
+
+constexpr int kTempDirAttempts = 10;
+constexpr size_t kCopyBufferSize = 6000;
+constexpr uint8_t kFileMask = 0xA7;
+
+// A ".." part would put the file outside the launcher's directory, where no cleanup ever reaches it.
+bool leavesDirectory(std::string_view name) {
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find_first_of("\\/", start);
+        std::string_view part = name.substr(start, end == std::string_view::npos ? end : end - start);
+        if (part == "..") {
+            return true;
+        }
+        if (end == std::string_view::npos) {
+            break;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+// Only the first level of a name like "lib\a.jar" is created; a second level makes the file fail.
+void createFirstLevelDirectory(const std::string& name) {
+    size_t backslash = name.find('\\');
+    if (backslash == std::string::npos) {
+        return;
+    }
+    std::string directory = appTempDir + "\\" + name.substr(0, backslash);
+    logMessage(L"creating directory %S", directory.c_str());
+    if (!CreateDirectoryA(directory.c_str(), nullptr)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS) {
+            logError(L"failed to create directory %S", directory.c_str());
+            logError(L"CreateDirectoryA error %lu", error);
+        }
+    }
+}
+
+uint32_t currentPosition(HANDLE file) {
+    LARGE_INTEGER zero{};
+    LARGE_INTEGER position{};
+    SetFilePointerEx(file, zero, &position, FILE_CURRENT);
+    return static_cast<uint32_t>(position.QuadPart);
+}
+
+} // namespace
+
+int copyStream(HANDLE source, HANDLE target, int64_t size, bool unscramble) {
+    if (size <= 0) {
+        return 0;
+    }
+    std::vector<uint8_t> buffer(kCopyBufferSize);
+    int64_t copied = 0;
+    while (copied < size) {
+        const DWORD wanted = static_cast<DWORD>(std::min<int64_t>(kCopyBufferSize, size - copied));
+        DWORD bytesRead = 0;
+        if (!ReadFile(source, buffer.data(), wanted, &bytesRead, nullptr) || bytesRead == 0) {
+            const DWORD error = GetLastError();
+            logError(L"ReadFile failed %d %d %I64d", static_cast<int>(bytesRead), static_cast<int>(error),
+                     copied);
+            return kCopyReadFailed;
+        }
+        if (unscramble) {
+            for (DWORD i = 0; i < bytesRead; ++i) {
+                buffer[i] ^= kFileMask;
+            }
+        }
+        DWORD offset = 0;
+        while (offset < bytesRead) {
+            DWORD written = 0;
+            // A write that makes no progress would repeat forever; it counts as a failure.
+            if (!WriteFile(target, buffer.data() + offset, bytesRead - offset, &written, nullptr) ||
+                written == 0) {
+                const DWORD error = GetLastError();
+                logError(L"WriteFile failed %d %d", static_cast<int>(bytesRead - offset),
+                         static_cast<int>(error));
+                return kCopyWriteFailed;
+            }
+            offset += written;
+        }
+        copied += bytesRead;
+    }
+    return 0;
+}
+
+int extractOneFile(HANDLE payload, const std::string& path) {
+    const int64_t size = readLong(payload);
+    logMessage(L"extracting %S (size: %I64d)", path.c_str(), size);
+    if (size <= 0) {
+        return 0;
+    }
+    UniqueHandle file(
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        logError(L"CreateFileA of %S failed with error %lu", path.c_str(), GetLastError());
+        fatalErrorById(1009, L"11");
+    }
+    return copyStream(payload, file.get(), size, true);
+}
+
+void createAppTempDir() {
+    for (int attempt = 0; attempt < kTempDirAttempts; ++attempt) {
+        // The marker file keeps the name unique in the temporary root; it stays there.
+        const std::string marker = makeTempFileName();
+        appTempDir = formatNarrow("%s_dir%d", marker.c_str(), static_cast<int>(std::time(nullptr)));
+        logMessage(L"Temp dir3: %S", appTempDir.c_str());
+        if (CreateDirectoryA(appTempDir.c_str(), nullptr)) {
+            return;
+        }
+        logMessage(L"Could not create dir (%d)", static_cast<int>(GetLastError()));
+    }
+    appTempDir.clear();
+    fatalErrorById(1009, L"7");
+}
+
+int extractFiles() {
+    logMessage(L"extracting files");
+    const int count = getConfigInt(2002);
+    logMessage(L"Included files: %d", count);
+    if (count == 0) {
+        appTempDir.clear();
+        return 0;
+    }
+    createAppTempDir();
+
+    UniqueHandle payload = openOwnExecutable();
+    LARGE_INTEGER offset{};
+    offset.QuadPart = includedFilesOffset;
+    SetFilePointerEx(payload.get(), offset, nullptr, FILE_BEGIN);
+
+    // Names are separated by ";"; empty names between separators are skipped and read no record.
+    const std::string names = getConfigStringCopy(2003);
+    int extracted = 0;
+    size_t start = 0;
+    while (extracted < count && start < names.size()) {
+        size_t end = names.find(';', start);
+        if (end == std::string::npos) {
+            end = names.size();
+        }
+        const std::string name = names.substr(start, end - start);
+        start = end + 1;
+        if (name.empty()) {
+            continue;
+        }
+        const std::string path = formatNarrow("%s\\%s", appTempDir.c_str(), name.c_str());
+        if (leavesDirectory(name)) {
+            logError(L"included file name %S leaves the temporary directory", name.c_str());
+            fatalErrorById(1009, L"11");
+        }
+        createFirstLevelDirectory(name);
+        const int result = extractOneFile(payload.get(), path);
+        if (result != 0) {
+            logError(L"Failed to extract %S", path.c_str());
+            return result;
+        }
+        ++extracted;
+    }
+    unextractedPosition = currentPosition(payload.get());
+    payload.reset();
+    logMessage(L"extracting files done");
+    return 0;
+}
 
 } // namespace morix

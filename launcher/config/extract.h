@@ -1,6 +1,8 @@
 // The files included in the payload, written into a fresh temporary directory of this process.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 
@@ -10,5 +12,22 @@ namespace morix {
 extern std::string appTempDir;
 // Offset in the own executable just after the last included file; 0 when nothing was extracted.
 extern uint32_t unextractedPosition;
+
+// Results of copyStream (and so of extractOneFile and extractFiles).
+inline constexpr int kCopyReadFailed = 1;
+inline constexpr int kCopyWriteFailed = 2;
+
+// Creates appTempDir and writes the included files (configuration 2002 and 2003) into it. 0 on success,
+// otherwise the failed copy's result, which the caller treats as fatal.
+int extractFiles();
+// Sets appTempDir to a new directory beside a fresh marker file in the temporary root, or ends the process
+// (message 1009, "7").
+void createAppTempDir();
+// Reads one record (size, masked content) from the payload handle into the file at path. A record of
+// size 0 or less creates no file; a file that cannot be created ends the process (message 1009, "11").
+int extractOneFile(HANDLE payload, const std::string& path);
+// Copies size bytes in pieces of at most 6000, unmasking them when asked: 0, kCopyReadFailed or
+// kCopyWriteFailed.
+int copyStream(HANDLE source, HANDLE target, int64_t size, bool unscramble);
 
 } // namespace morix
