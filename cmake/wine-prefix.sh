@@ -5,7 +5,8 @@ prefix="${1:?usage: wine-prefix.sh PREFIX}"
 : "${WINE_TEMPLATE_PREFIX:=${XDG_CACHE_HOME:-$HOME/.cache}/morix-wine-template}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-winemenubuilder.exe=d;mscoree=d;mshtml=d}"
-unset DISPLAY WAYLAND_DISPLAY
+# A window test's prefix boots its session on the virtual display it was given (wine-display-run.sh).
+[ -n "${WINE_RUN_DISPLAY:-}" ] || unset DISPLAY WAYLAND_DISPLAY
 mkdir -p "$(dirname "$WINE_TEMPLATE_PREFIX")" "$(dirname "$prefix")"
 if [ ! -f "$WINE_TEMPLATE_PREFIX/system.reg" ]; then
   {

@@ -9,8 +9,9 @@ export WINEPREFIX="$WINE_TEST_PREFIX"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-winemenubuilder.exe=d;mscoree=d;mshtml=d}"
 export LANG="${MORIX_TEST_LANG:-C.UTF-8}"
-# No display: a message box returns at once instead of waiting for a click.
-unset DISPLAY WAYLAND_DISPLAY
+# No display: a message box returns at once instead of waiting for a click. Only window tests keep
+# the virtual display that wine-display-run.sh made for them.
+[ -n "${WINE_RUN_DISPLAY:-}" ] || unset DISPLAY WAYLAND_DISPLAY
 "$here/wine-prefix.sh" "$WINEPREFIX" || exit 1
 # The program's output goes through a file, not ctest's pipe: processes that Wine starts on the side
 # (explorer.exe, conhost.exe, services) inherit these descriptors and would keep ctest waiting.

@@ -168,3 +168,26 @@ TEST_F(ExtractTest, ACutRecordFailsTheRun) {
     EXPECT_EQ(sizeResult.exitCode, 1u);
     EXPECT_EQ(sizeResult.output, "Internal Error: readLong\n");
 }
+
+TEST_F(ExtractTest, ATemporaryDirectoryThatCannotBeCreatedEndsWithCode7) {
+    // A temporary root so deep that the root's own write probe still fits the narrow path limit (260)
+    // but the launcher's directory name ("mrx" + number + ".tmp_dir" + seconds) no longer does.
+    std::wstring root = tmp_;
+    while (root.size() < 240) {
+        root += L"\\" + std::wstring(std::min<size_t>(239 - root.size(), 60), L'd');
+        createDirectory(root);
+    }
+    ASSERT_EQ(root.size(), 240u);
+    std::wstring probe = makeProbe(withFiles({{"a.txt", "a"}}));
+    ProcessResult result = run(probe, L"extract", {{L"TMP", root}, {L"TEMP", root}});
+    EXPECT_EQ(result.exitCode, 1u);
+    EXPECT_TRUE(result.output.starts_with("Internal failure 7.")) << result.output;
+    std::string logText = readLog(root);
+    EXPECT_TRUE(contains(logText, "Could not create dir (206)")) << logText;
+    // Ten attempts, each with a marker file of its own.
+    size_t markers = 0;
+    for (const std::wstring& name : listDirectory(root)) {
+        markers += name.starts_with(L"mrx") ? 1 : 0;
+    }
+    EXPECT_EQ(markers, 10u);
+}

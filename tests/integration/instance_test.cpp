@@ -175,3 +175,28 @@ TEST_F(InstanceTest, CopiesInDifferentDirectoriesAreDifferentPrograms) {
     EXPECT_EQ(field(other.output, "semaphore"), "Local\\" + mangled(instanceKeyOf(inB)));
     EXPECT_EQ(recordedPid(instanceKeyOf(inA)), first->pid());
 }
+
+// Needs a display: ctest runs it once more on a virtual one (InstanceWindowTest.OnAVirtualDisplay);
+// everywhere else it skips.
+TEST_F(InstanceTest, ASecondSingleInstanceRestoresAndRaisesTheFirstsWindows) {
+    if (GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) == 0) {
+        GTEST_SKIP() << "no display";
+    }
+    std::wstring probe = makeGuardProbe(guardPayload({{10005, "1"}, {10008, "1"}}), L"windows.exe");
+    const std::wstring ready = dir_.file(L"t1-ready");
+    RunningProcess first(quoteArgument(probe) + L" guard 60000 " + quoteArgument(ready) + L" window",
+                         optionsFor(dir_.file(L"t1")));
+    ASSERT_TRUE(waitUntil(30000, [&] { return pathExists(ready); }));
+    HWND window = FindWindowW(L"MorixProbeWindow", L"probe");
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(waitUntil(10000, [&] { return IsIconic(window) != FALSE; }));
+
+    ProcessResult second = runSecond(probe, dir_.file(L"t2"));
+    EXPECT_EQ(second.exitCode, 0u);
+    std::string logText = readLog(dir_.file(L"t2"));
+    EXPECT_TRUE(contains(logText, "other pid " + std::to_string(first.pid()))) << logText;
+    for (const char* step : {"found window ", "restore", "foreground", "popup", "done", "exiting"}) {
+        EXPECT_TRUE(contains(logText, step)) << step << "\n" << logText;
+    }
+    EXPECT_TRUE(waitUntil(10000, [&] { return IsIconic(window) == FALSE; }));
+}
