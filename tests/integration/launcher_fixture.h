@@ -54,4 +54,15 @@ inline bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
+// The value of a "name=value" line of a probe's output, or empty.
+inline std::string outputField(const std::string& output, const std::string& name) {
+    const std::string text = "\n" + output;
+    size_t start = text.find("\n" + name + "=");
+    if (start == std::string::npos) {
+        return {};
+    }
+    start += name.size() + 2;
+    return text.substr(start, text.find('\n', start) - start);
+}
+
 } // namespace morix::test
