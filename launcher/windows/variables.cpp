@@ -8,14 +8,12 @@
 
 #include <windows.h>
 
-#include <cstring>
-#include <cwchar>
 #include <memory>
 
 namespace morix {
 namespace {
 
-// Far above any real environment; a block without its final terminator cannot keep the walk going.
+// Far above any real environment block; the walk over it is bounded like every other loop.
 constexpr int kMaxEnvironmentEntries = 100000;
 
 // A launcher variable's value: narrow values are widened byte by byte when they go into wide text.
