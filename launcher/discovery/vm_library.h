@@ -1,8 +1,9 @@
-// The Java runtime chosen for this process: the entry point of its jvm.dll and the paths that the VM
-// invocation needs. Empty until the runtime search has loaded a jvm.dll.
+// Loading the chosen runtime's jvm.dll into this process, with the PATH and DLL directories its own DLLs
+// need, and the values handed to the VM invocation.
 #pragma once
 
 #include <jni.h>
+#include <windows.h>
 
 #include <string>
 
@@ -10,13 +11,25 @@ namespace morix {
 
 using CreateJavaVMFunction = jint(JNICALL*)(JavaVM**, void**, void*);
 
-// JNI_CreateJavaVM of the loaded jvm.dll, or null.
+// Set once a runtime has been chosen; never freed.
 extern CreateJavaVMFunction createJavaVM;
-// The chosen java.exe's directory with its trailing backslash followed by "..", e.g. C:\app\jre\bin\..
+// The chosen java.exe's directory with its trailing backslash, followed by "..".
 extern std::string jvmHome;
-// The chosen runtime's version string, e.g. 1.8.0_231.
 extern std::string jvmVersion;
-// The directory jvm.dll was loaded from: the java.exe's directory without trailing backslash.
+// The bin directory from which jvm.dll was loaded, without trailing backslash.
 extern std::string jvmBinDirectory;
+
+// Runs the search and reports a failure to the user when `showErrors` is set.
+bool LoadDLL(bool showErrors);
+HMODULE loadJvmDll(const std::string& javaExe);
+HMODULE loadJvmDllFromBin(const std::string& javaExe);
+HMODULE tryJvmDll(const std::string& binDirectory, const std::string& subdirectory);
+void preloadUcrtbase(const std::string& binDirectory);
+DLL_DIRECTORY_COOKIE addRuntimeDllDirectory(const std::string& directory);
+void removeRuntimeDllDirectory(DLL_DIRECTORY_COOKIE cookie);
+bool lookupCreateJavaVM(HMODULE module);
+void setJvmHome(const std::string& javaExe, const std::string& version);
+// Puts the application's native library directories (id 10004) in front of PATH.
+void setNativeLibraryPath();
 
 } // namespace morix

@@ -6,6 +6,10 @@
 #include "config/extract.h"
 #include "config/paths.h"
 #include "config/temp_root.h"
+#include "discovery/registry_sources.h"
+#include "discovery/unpack.h"
+#include "discovery/validation.h"
+#include "discovery/vm_library.h"
 #include "frame/command_line.h"
 #include "frame/fatal.h"
 #include "frame/startup.h"
@@ -113,6 +117,12 @@ int listChildEnvironment() {
     return WaitForSingleObject(processHandle.get(), 30000) == WAIT_OBJECT_0 ? 0 : 1;
 }
 
+void printPath() {
+    char path[32768] = "";
+    GetEnvironmentVariableA("PATH", path, sizeof path);
+    std::printf("PATH=%s\n", path);
+}
+
 const std::map<std::wstring, Command>& commands() {
     static const std::map<std::wstring, Command> table = {
         // show-message ID [INSERT]: shows a message and returns
@@ -208,6 +218,66 @@ const std::map<std::wstring, Command>& commands() {
          }},
         // child-env: the environment a child process receives (cmd.exe's "set")
         {L"child-env", [](const ArgumentList&) { return listChildEnvironment(); }},
+        // check-java EXE MIN MAX ALLOWBETA USECACHE [TIMEOUT_MS]: validates one candidate
+        {L"check-java",
+         [](const ArgumentList& a) {
+             if (a.size() > 6) {
+                 javaVersionTimeoutMs = static_cast<unsigned>(intArgument(a, 6));
+             }
+             std::string exe = narrowArgument(a, 1);
+             std::string version;
+             bool ok = checkJavaExe(exe, version, parseVersion(narrowArgument(a, 2)),
+                                    parseVersion(narrowArgument(a, 3)), intArgument(a, 4) != 0,
+                                    intArgument(a, 5) != 0);
+             std::printf("result=%d\njava=%s\nversion=%s\n", ok ? 1 : 0, exe.c_str(), version.c_str());
+             char options[256] = "<unset>";
+             GetEnvironmentVariableA("_JAVA_OPTIONS", options, sizeof options);
+             std::printf("_JAVA_OPTIONS=%s\n", options);
+             return 0;
+         }},
+        // load-dll [NATIVE]: the runtime search and jvm.dll loading, with the native library path first
+        {L"load-dll",
+         [](const ArgumentList& a) {
+             if (a.size() > 1 && a[1] == L"native") {
+                 setNativeLibraryPath();
+             }
+             bool ok = LoadDLL(true);
+             std::printf("result=%d\njvmHome=%s\njvmVersion=%s\njvmBinDirectory=%s\ncreateJavaVM=%d\n",
+                         ok ? 1 : 0, jvmHome.c_str(), jvmVersion.c_str(), jvmBinDirectory.c_str(),
+                         createJavaVM ? 1 : 0);
+             printPath();
+             return ok ? 0 : 1;
+         }},
+        // load-from-bin JAVAEXE: one loading attempt, then PATH
+        {L"load-from-bin",
+         [](const ArgumentList& a) {
+             HMODULE module = loadJvmDllFromBin(narrowArgument(a, 1));
+             std::printf("loaded=%d\njvmBinDirectory=%s\n", module ? 1 : 0, jvmBinDirectory.c_str());
+             printPath();
+             return 0;
+         }},
+        // search-registry MIN MAX: the registry source alone
+        {L"search-registry",
+         [](const ArgumentList& a) {
+             std::string exe, version;
+             bool ok = searchRegistry(exe, version, parseVersion(narrowArgument(a, 1)),
+                                      parseVersion(narrowArgument(a, 2)));
+             std::printf("result=%d\njava=%s\nversion=%s\n", ok ? 1 : 0, exe.c_str(), version.c_str());
+             return 0;
+         }},
+        // unpack HOME: expands the packed archives of a runtime home
+        {L"unpack",
+         [](const ArgumentList& a) {
+             unpackPackedRuntime(narrowArgument(a, 1));
+             return 0;
+         }},
+        // preload-ucrtbase BIN
+        {L"preload-ucrtbase",
+         [](const ArgumentList& a) {
+             preloadUcrtbase(narrowArgument(a, 1));
+             std::printf("loaded=%d\n", GetModuleHandleA("ucrtbase.dll") ? 1 : 0);
+             return 0;
+         }},
     };
     return table;
 }

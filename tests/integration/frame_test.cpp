@@ -48,7 +48,7 @@ TEST_F(FrameTest, MessageBoxTypesTakeTheDialogPathAndOthersPrintToTheConsole) {
         EXPECT_TRUE(contains(logText, "showing message box: Internal failure 7 ({0}).")) << logText;
         // Without a desktop the box cannot appear: the text still reaches the console.
         EXPECT_TRUE(contains(result.output, "Internal failure 7 ({0}).")) << result.output;
-        DeleteFileW((tmp_ + L"\\vrk_nlog_1.log").c_str());
+        clearLogs();
     }
     for (const char* type : {"0", "2", "4"}) {
         std::wstring probe = makeProbe(withType(type), L"console" + wide(type) + L".exe");

@@ -44,7 +44,26 @@ protected:
         return result;
     }
 
-    std::string log(int n = 1) const { return readLog(tmp_, n); }
+    // The diagnostic logs of every run so far, oldest first (each run writes a file of its own).
+    std::string log() const {
+        std::string all;
+        for (int n = 1; n <= 1000; ++n) {
+            std::string text = readLog(tmp_, n);
+            if (text.empty()) {
+                break;
+            }
+            all += text;
+        }
+        return all;
+    }
+    std::string log(int n) const { return readLog(tmp_, n); }
+    void clearLogs() const {
+        for (const std::wstring& name : listDirectory(tmp_)) {
+            if (name.rfind(L"vrk_nlog_", 0) == 0) {
+                DeleteFileW((tmp_ + L"\\" + name).c_str());
+            }
+        }
+    }
 
     TestDirectory dir_;
     std::wstring tmp_;

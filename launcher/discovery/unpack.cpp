@@ -1,0 +1,96 @@
+#include "discovery/unpack.h"
+
+#include "common/handles.h"
+#include "common/text.h"
+#include "config/paths.h"
+#include "frame/fatal.h"
+#include "frame/log.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <vector>
+
+namespace morix {
+namespace {
+
+constexpr size_t kPackSuffixLength = 5; // ".pack"
+// Enough for any runtime's lib directory; a directory with more packed files is not unpacked further.
+constexpr int kMaxPackedFiles = 10000;
+
+} // namespace
+
+void unpackPackedRuntime(const std::string& home) {
+    bool unpacked = false;
+    unpackDirectory(home, "lib", unpacked);
+    unpackDirectory(home, "lib\\ext", unpacked);
+    if (unpacked) {
+        logMessage(L"Unpacking JRE done");
+    }
+}
+
+void unpackDirectory(const std::string& home, const char* directory, bool& unpacked) {
+    std::vector<std::string> packedNames;
+    {
+        WIN32_FIND_DATAA entry;
+        std::string pattern = formatNarrow("%s\\%s\\*.jar.pack", home.c_str(), directory);
+        UniqueFindHandle find(FindFirstFileA(pattern.c_str(), &entry));
+        if (!find) {
+            return;
+        }
+        do {
+            packedNames.emplace_back(entry.cFileName);
+        } while (packedNames.size() < kMaxPackedFiles && FindNextFileA(find.get(), &entry));
+    }
+    for (const std::string& name : packedNames) {
+        const std::string archiveName = name.substr(0, name.size() - kPackSuffixLength);
+        const std::string archive = formatNarrow("%s\\%s\\%s", home.c_str(), directory, archiveName.c_str());
+        logMessage(L"checking %S", archive.c_str());
+        if (fileExists(archive)) {
+            continue;
+        }
+        if (!unpacked) {
+            logMessage(L"Unpacking JRE");
+            std::printf("Preparing JRE ...\n");
+            std::fflush(stdout);
+            unpacked = true;
+        }
+        const std::string relative = formatNarrow("%s\\%s", directory, archiveName.c_str());
+        unpackFile(home, formatNarrow("%s\\%s.pack", home.c_str(), relative.c_str()));
+    }
+}
+
+void unpackFile(const std::string& home, const std::string& packedPath) {
+    const std::string archive = packedPath.substr(0, packedPath.size() - kPackSuffixLength);
+    if (!fileExists(packedPath)) {
+        logMessage(L"pack path doesn't exists");
+        return;
+    }
+    const std::string unpacker = formatNarrow("%s\\bin\\unpack200.exe", home.c_str());
+    std::string commandLine = formatNarrow("-r \"%s\" \"%s\"", packedPath.c_str(), archive.c_str());
+    logMessage(L"unpacker %S", unpacker.c_str());
+    logMessage(L"command line %S", commandLine.c_str());
+
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process{};
+    std::vector<char> mutableCommandLine(commandLine.begin(), commandLine.end());
+    mutableCommandLine.push_back('\0');
+    if (!CreateProcessA(unpacker.c_str(), mutableCommandLine.data(), nullptr, nullptr, TRUE,
+                        NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process)) {
+        logMessage(L"could not create unpack process");
+        fatalErrorById(1009, L"20");
+    }
+    UniqueHandle processHandle(process.hProcess);
+    UniqueHandle threadHandle(process.hThread);
+    logMessage(L"waiting for unpack200 to finish");
+    WaitForSingleObject(processHandle.get(), INFINITE);
+    logMessage(L"unpack done");
+    if (!DeleteFileA(packedPath.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        logMessage(L"could not delete packed file (error %d)", static_cast<int>(GetLastError()));
+    }
+}
+
+} // namespace morix
