@@ -164,3 +164,11 @@ TEST_F(SearchTest, WithoutASequenceTheFixedStepsRunInOrder) {
     EXPECT_LT(previous, finished);
     EXPECT_TRUE(contains(text, "No JVM found")) << text;
 }
+
+TEST_F(SearchTest, EntriesOfTheMainPassMayUseVariables) {
+    FakeRuntime& jre = runtime(L"bundled\\jre");
+    auto loaded = loadDll({{128, "A${MORIX_EXEDIR}bundled\\jre"}});
+    EXPECT_EQ(loaded["result"], "1");
+    EXPECT_EQ(loaded["jvmHome"], narrow(jre.home()) + "\\bin\\..");
+    EXPECT_TRUE(contains(log(), "Testing location " + path(L"bundled\\jre") + " (type A)")) << log();
+}
