@@ -4,6 +4,8 @@
 #include "config/payload.h"
 #include "frame/log.h"
 #include "frame/startup.h"
+#include "service/service_control.h"
+#include "service/service_host.h"
 
 #include <windows.h>
 
@@ -45,6 +47,11 @@ void printUsage() {
     std::fflush(stdout);
 }
 
+// Executable type 4 registers the service for automatic start.
+DWORD configuredStartType() {
+    return getConfigInt(107) == 4 ? SERVICE_AUTO_START : SERVICE_DEMAND_START;
+}
+
 int runCommand(ArgumentList& arguments, const std::wstring& programPath) {
     serviceMode = false;
     arguments.push_front(programPath);
@@ -57,10 +64,26 @@ bool dispatchCommand(const std::wstring& word, ArgumentList& arguments, const st
     if (word == L"?" || word == L"help") {
         printUsage();
         exitCode = 0;
-    } else if (word == L"install" || word == L"install-and-start" || word == L"install-auto" ||
-               word == L"install-demand" || word == L"uninstall" || word == L"stop" || word == L"start" ||
-               word == L"restart" || word == L"status") {
-        exitCode = notAvailable(word.c_str());
+    } else if (word == L"install") {
+        exitCode = installService(configuredStartType());
+    } else if (word == L"install-and-start") {
+        installService(configuredStartType());
+        exitCode = startService(arguments);
+    } else if (word == L"install-auto") {
+        exitCode = installService(SERVICE_AUTO_START);
+    } else if (word == L"install-demand") {
+        exitCode = installService(SERVICE_DEMAND_START);
+    } else if (word == L"uninstall") {
+        exitCode = uninstallService(true);
+    } else if (word == L"stop") {
+        exitCode = stopService(true);
+    } else if (word == L"start") {
+        exitCode = startService(arguments);
+    } else if (word == L"restart") {
+        stopService(false);
+        exitCode = startService(arguments);
+    } else if (word == L"status") {
+        exitCode = queryServiceStatus();
     } else if (word == L"run") {
         logMessage(L"running service");
         noRedirect = true;
@@ -74,8 +97,18 @@ bool dispatchCommand(const std::wstring& word, ArgumentList& arguments, const st
     return true;
 }
 
+// Started by the service control manager, the process becomes the service host through serviceMain;
+// started from a console, the call fails at once and the process ends with 0.
 int startServiceDispatcher() {
-    return notAvailable(L"the service dispatcher");
+    // The table keeps a name of its own: serviceMain rewrites serviceName while the dispatcher runs.
+    std::wstring tableName = serviceName;
+    SERVICE_TABLE_ENTRYW table[] = {{tableName.data(), serviceMain}, {nullptr, nullptr}};
+    logMessage(L"calling StartServiceCtrlDispatcher");
+    if (!StartServiceCtrlDispatcherW(table)) {
+        logError(L"StartServiceCtrlDispatcher failed with error %d", static_cast<int>(GetLastError()));
+    }
+    logMessage(L"StartServiceCtrlDispatcher returned");
+    return 0;
 }
 
 } // namespace

@@ -1,6 +1,10 @@
 // morix-probe: a test-only program built from the launcher's own code. Tests append a payload to it
 // exactly as to the launcher template, and drive single launcher operations through its commands,
-// for behaviour that the launcher's commands do not reach on their own. Never shipped.
+// for behaviour that the launcher's commands do not reach on their own. Any other command line makes it
+// the full launcher, except that as the service's child (restart marker last) it follows a script
+// instead of running Java. Never shipped.
+#include "scripted_child.h"
+
 #include "common/handles.h"
 #include "common/text.h"
 #include "config/extract.h"
@@ -11,6 +15,7 @@
 #include "discovery/validation.h"
 #include "discovery/vm_library.h"
 #include "frame/command_line.h"
+#include "frame/entry.h"
 #include "frame/fatal.h"
 #include "frame/startup.h"
 #include "instance/single_instance.h"
@@ -285,14 +290,19 @@ const std::map<std::wstring, Command>& commands() {
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    initLauncher();
+    morix::test::applyProbeEnvironment();
     ArgumentList arguments;
     splitCommandLine(GetCommandLineW(), arguments);
-    arguments.pop_front();
-    if (arguments.empty() || !commands().count(arguments.front())) {
-        std::printf("morix-probe: unknown command\n");
-        return 2;
+    if (!arguments.empty()) {
+        arguments.pop_front();
     }
+    if (!arguments.empty() && arguments.back() == kRestartMarker) {
+        morix::test::runScriptedChild();
+    }
+    if (arguments.empty() || !commands().count(arguments.front())) {
+        return launcherMain();
+    }
+    initLauncher();
     int result = commands().at(arguments.front())(arguments);
     std::fflush(stdout);
     return result;

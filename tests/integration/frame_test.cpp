@@ -32,13 +32,6 @@ TEST_F(FrameTest, HelpInEveryFormPrintsTheUsageWithTheProgramsBaseName) {
     }
 }
 
-TEST_F(FrameTest, CommandWordsAreCaseSensitive) {
-    std::wstring launcher = makeLauncher(withType("0"));
-    ProcessResult upper = run(launcher, L"/Help");
-    EXPECT_FALSE(contains(upper.output, "Usage:")) << upper.output;
-    EXPECT_TRUE(contains(log(), "command line ")) << log();
-}
-
 TEST_F(FrameTest, MessageBoxTypesTakeTheDialogPathAndOthersPrintToTheConsole) {
     for (const char* type : {"1", "5"}) {
         std::wstring probe = makeProbe(withType(type), L"dialog" + wide(type) + L".exe");

@@ -1,0 +1,371 @@
+#include "service/service_host.h"
+
+#include "common/text.h"
+#include "frame/entry.h"
+#include "frame/log.h"
+#include "frame/run.h"
+
+#include <cwchar>
+
+namespace morix {
+
+SERVICE_STATUS serviceStatus{};
+SERVICE_STATUS_HANDLE serviceStatusHandle = nullptr;
+ShutdownChannel shutdownPipe;
+
+namespace {
+
+// The service-specific code that a service which could not start its child ends with.
+constexpr DWORD kChildStartFailure = 5000;
+
+SRWLOCK statusLock = SRWLOCK_INIT;
+
+class StatusLock {
+public:
+    StatusLock() { AcquireSRWLockExclusive(&statusLock); }
+    ~StatusLock() { ReleaseSRWLockExclusive(&statusLock); }
+    StatusLock(const StatusLock&) = delete;
+    StatusLock& operator=(const StatusLock&) = delete;
+};
+
+// Changes the record and sends it as it then stands; false, with the error code kept, when the report
+// failed.
+template <typename Change>
+bool reportStatus(Change change) {
+    StatusLock lock;
+    change(serviceStatus);
+    return SetServiceStatus(serviceStatusHandle, &serviceStatus) != FALSE;
+}
+
+bool reportState(DWORD state) {
+    return reportStatus([state](SERVICE_STATUS& status) { status.dwCurrentState = state; });
+}
+
+DWORD currentState() {
+    StatusLock lock;
+    return serviceStatus.dwCurrentState;
+}
+
+void resetStatus() {
+    StatusLock lock;
+    serviceStatus.dwServiceType = SERVICE_WIN32;
+    serviceStatus.dwCurrentState = SERVICE_RUNNING;
+    serviceStatus.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
+    serviceStatus.dwWin32ExitCode = 0;
+    serviceStatus.dwServiceSpecificExitCode = 0;
+    serviceStatus.dwCheckPoint = 0;
+    serviceStatus.dwWaitHint = 50000;
+}
+
+// A service whose child cannot run is reported stopped with a service-specific code, so that the
+// manager and the administrator see the failure instead of a service that runs nothing.
+void reportChildStartFailure() {
+    reportStatus([](SERVICE_STATUS& status) {
+        status.dwCurrentState = SERVICE_STOPPED;
+        status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
+        status.dwServiceSpecificExitCode = kChildStartFailure;
+    });
+}
+
+std::wstring chooseServiceName(DWORD argc, LPWSTR* argv) {
+    if (argc >= 1 && argv != nullptr && argv[0] != nullptr) {
+        const size_t length = wcsnlen(argv[0], kBufferSize);
+        if (length >= 1 && length < kBufferSize) {
+            return std::wstring(argv[0], length);
+        }
+    }
+    return L"unknown";
+}
+
+// Appends an argument so that the launcher's tokenizer (spaces separate, either quote groups, nothing
+// escapes) gives it back unchanged. An argument that holds both quote characters cannot be written so.
+bool appendArgument(std::wstring& line, const std::wstring& argument) {
+    const bool hasDoubleQuote = argument.find(L'"') != std::wstring::npos;
+    const bool hasSingleQuote = argument.find(L'\'') != std::wstring::npos;
+    if (hasDoubleQuote && hasSingleQuote) {
+        logError(L"the argument %s holds both quote characters and cannot be passed to the child",
+                 argument.c_str());
+        return false;
+    }
+    if (!line.empty()) {
+        line += L' ';
+    }
+    if (hasDoubleQuote) {
+        line += L'\'' + argument + L'\'';
+    } else if (hasSingleQuote || argument.empty() || argument.find(L' ') != std::wstring::npos) {
+        line += L'"' + argument + L'"';
+    } else {
+        line += argument;
+    }
+    return true;
+}
+
+// The host's pipes to the child. The ends the host keeps are not inheritable; the write end of the
+// child's input goes to shutdownPipe.
+struct ChildPipes {
+    UniqueHandle outputRead;
+    UniqueHandle outputWrite;
+    UniqueHandle inputRead;
+};
+
+bool createChildPipes(ChildPipes& pipes) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    if (!CreatePipe(pipes.outputRead.receive(), pipes.outputWrite.receive(), &inheritable, 0)) {
+        logError(L"CreatePipe error (%d)", static_cast<int>(GetLastError()));
+        return false;
+    }
+    if (!SetHandleInformation(pipes.outputRead.get(), HANDLE_FLAG_INHERIT, 0)) {
+        logError(L"SetHandleInformation error (%d)", static_cast<int>(GetLastError()));
+        return false;
+    }
+    UniqueHandle inputWrite;
+    if (!CreatePipe(pipes.inputRead.receive(), inputWrite.receive(), &inheritable, 0)) {
+        logError(L"CreatePipe error 2 (%d)", static_cast<int>(GetLastError()));
+        return false;
+    }
+    if (!SetHandleInformation(inputWrite.get(), HANDLE_FLAG_INHERIT, 0)) {
+        logError(L"SetHandleInformation error 2 (%d)", static_cast<int>(GetLastError()));
+        return false;
+    }
+    shutdownPipe.open(std::move(inputWrite));
+    return true;
+}
+
+bool startChild(std::wstring commandLine, const ChildPipes& pipes, PROCESS_INFORMATION& process) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = pipes.inputRead.get();
+    startup.hStdOutput = pipes.outputWrite.get();
+    startup.hStdError = pipes.outputWrite.get();
+    const DWORD flags = readServicePriority() | DETACHED_PROCESS;
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+                        &startup, &process)) {
+        logError(L"could not start process %s (%d)", commandLine.c_str(), static_cast<int>(GetLastError()));
+        return false;
+    }
+    return true;
+}
+
+// The output consumer owns the read end; if it cannot run, the read end is closed here, so the child's
+// writes fail instead of blocking on a full pipe.
+void startOutputConsumer(UniqueHandle outputRead) {
+    UniqueHandle thread(CreateThread(nullptr, 0, consumeOutput, outputRead.get(), 0, nullptr));
+    if (thread) {
+        outputRead.release();
+    } else {
+        logError(L"could not start the output consumer (%d)", static_cast<int>(GetLastError()));
+    }
+}
+
+// Waits for the child, reports the end of the service when it was asked for or the child ended cleanly,
+// and ends the host at once: nothing in this process may run after the service has stopped.
+[[noreturn]] void superviseChild(UniqueHandle process, UniqueHandle thread) {
+    // The child is the service: it runs as long as the service does, so this wait has no limit.
+    WaitForSingleObject(process.get(), INFINITE);
+    DWORD exitCode = 0;
+    if (!GetExitCodeProcess(process.get(), &exitCode)) {
+        exitCode = 0;
+    }
+    logMessage(L"process terminated with exit code %d", static_cast<int>(exitCode));
+    if (exitCode == 0 || currentState() == SERVICE_STOP_PENDING) {
+        if (!reportState(SERVICE_STOPPED)) {
+            logError(L"SetServiceStatus 10 failed %d", static_cast<int>(GetLastError()));
+        }
+        logMessage(L"service stopped set");
+    }
+    process.reset();
+    thread.reset();
+    logMessage(L"exiting");
+    TerminateProcess(GetCurrentProcess(), 0);
+    ExitProcess(0); // not reached: the process ends in the call above
+}
+
+} // namespace
+
+ShutdownChannel::~ShutdownChannel() {
+    UniqueHandle left(writeEnd_.exchange(nullptr));
+}
+
+void ShutdownChannel::open(UniqueHandle writeEnd) {
+    UniqueHandle previous(writeEnd_.exchange(writeEnd.release()));
+    // A request that came before the pipe existed found nothing to write to: it is sent now. Whoever
+    // takes the write end first sends it, so the line goes out once.
+    if (int code = requestedCode_.load(); code >= 0) {
+        if (UniqueHandle pending{writeEnd_.exchange(nullptr)}) {
+            logMessage(L"sending the shutdown requested before the child started");
+            write(std::move(pending), code);
+        }
+    }
+}
+
+void ShutdownChannel::send(int code) {
+    logMessage(L"sending shutdown1 %d", code);
+    requestedCode_.store(code & 0xFF);
+    write(UniqueHandle(writeEnd_.exchange(nullptr)), code & 0xFF);
+}
+
+void ShutdownChannel::write(UniqueHandle writeEnd, int code) {
+    const std::string message = formatNarrow("%d\n", code);
+    DWORD written = 0;
+    const bool sent = writeEnd && WriteFile(writeEnd.get(), message.data(),
+                                            static_cast<DWORD>(message.size()), &written, nullptr);
+    if (!sent) {
+        const DWORD error = writeEnd ? GetLastError() : ERROR_INVALID_HANDLE;
+        logError(L"sending shutdown failed");
+        logError(L"error code %d", static_cast<int>(error));
+    }
+    // Closed whether or not the line went out: the child then reads the end of its input.
+    writeEnd.reset();
+    logMessage(L"shutdown sent");
+}
+
+void sendShutdown(int code) {
+    shutdownPipe.send(code);
+}
+
+std::optional<std::wstring> buildChildCommandLine(const ArgumentList& ownArguments, const std::wstring& name,
+                                                  const std::vector<std::wstring>& startParameters) {
+    std::wstring line;
+    bool written = true;
+    for (size_t i = 0; i < ownArguments.size() && written; ++i) {
+        written = appendArgument(line, ownArguments[i]);
+        if (i == 0 && written) {
+            written = appendArgument(line, name);
+        }
+    }
+    for (size_t i = 0; i < startParameters.size() && written; ++i) {
+        written = appendArgument(line, startParameters[i]);
+    }
+    if (!written) {
+        return std::nullopt;
+    }
+    line += L' ';
+    line += kRestartMarker;
+    if (line.size() >= kChildCommandLineCapacity) {
+        logError(L"the child's command line of %d characters exceeds the limit of %d",
+                 static_cast<int>(line.size()), static_cast<int>(kChildCommandLineCapacity - 1));
+        return std::nullopt;
+    }
+    return line;
+}
+
+DWORD readServicePriority() {
+    UniqueRegKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\quarrystone\\morix\\priority", 0, KEY_READ,
+                      key.receive()) != ERROR_SUCCESS) {
+        return NORMAL_PRIORITY_CLASS;
+    }
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    if (RegQueryValueExW(key.get(), serviceName.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&value),
+                         &size) != ERROR_SUCCESS ||
+        size != sizeof value) {
+        return NORMAL_PRIORITY_CLASS;
+    }
+    // The value becomes part of the child's creation flags: anything but one priority class (a
+    // suspended or console-creating flag, say) would start a child that cannot serve.
+    switch (value) {
+    case IDLE_PRIORITY_CLASS:
+    case BELOW_NORMAL_PRIORITY_CLASS:
+    case NORMAL_PRIORITY_CLASS:
+    case ABOVE_NORMAL_PRIORITY_CLASS:
+    case HIGH_PRIORITY_CLASS:
+    case REALTIME_PRIORITY_CLASS:
+        logMessage(L"using priority %d", static_cast<int>(value));
+        return value;
+    default:
+        logError(L"priority %d is not a priority class; using normal priority", static_cast<int>(value));
+        return NORMAL_PRIORITY_CLASS;
+    }
+}
+
+DWORD WINAPI consumeOutput(LPVOID readHandle) {
+    UniqueHandle output(static_cast<HANDLE>(readHandle));
+    logMessage(L"consuming output");
+    std::string buffer(kBufferSize, '\0');
+    DWORD bytesRead = 0;
+    while (ReadFile(output.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &bytesRead, nullptr) &&
+           bytesRead > 0) {
+        // Discarded: the child's output reaches neither the log nor any file.
+    }
+    logMessage(L"consuming output done");
+    return 0;
+}
+
+void WINAPI serviceControlHandler(DWORD control) {
+    logMessage(L"control handler request %d", static_cast<int>(control));
+    switch (control) {
+    case SERVICE_CONTROL_STOP:
+        if (!reportState(SERVICE_STOP_PENDING)) {
+            logError(L"SetServiceStatus 2 failed %d", static_cast<int>(GetLastError()));
+        }
+        sendShutdown(0);
+        break;
+    case SERVICE_CONTROL_SHUTDOWN:
+        if (!reportStatus([](SERVICE_STATUS& status) {
+                ++status.dwCheckPoint;
+                status.dwCurrentState = SERVICE_STOP_PENDING;
+            })) {
+            logError(L"SetServiceStatus 1 failed %d", static_cast<int>(GetLastError()));
+        }
+        sendShutdown(0);
+        break;
+    default:
+        if (!reportStatus([](SERVICE_STATUS&) {})) {
+            logError(L"SetServiceStatus 3 failed %d", static_cast<int>(GetLastError()));
+        }
+        break;
+    }
+}
+
+void WINAPI serviceMain(DWORD argc, LPWSTR* argv) {
+    logMessage(L"service main");
+    resetStatus();
+    serviceName = chooseServiceName(argc, argv);
+    logMessage(L"service name is '%s'", serviceName.c_str());
+
+    SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerW(serviceName.c_str(), serviceControlHandler);
+    if (handle == nullptr) {
+        return;
+    }
+    {
+        StatusLock lock;
+        serviceStatusHandle = handle;
+    }
+    // Running at once: the host has no start-up phase worth reporting.
+    reportStatus([](SERVICE_STATUS&) {});
+
+    ArgumentList ownArguments;
+    splitCommandLine(GetCommandLineW(), ownArguments);
+    std::vector<std::wstring> startParameters;
+    for (DWORD i = 1; i < argc && argv != nullptr; ++i) {
+        startParameters.emplace_back(argv[i] != nullptr ? argv[i] : L"");
+    }
+    std::optional<std::wstring> commandLine =
+        buildChildCommandLine(ownArguments, serviceName, startParameters);
+    ChildPipes pipes;
+    PROCESS_INFORMATION process{};
+    if (!commandLine || !createChildPipes(pipes) || !startChild(*commandLine, pipes, process)) {
+        reportChildStartFailure();
+        return;
+    }
+    UniqueHandle processHandle(process.hProcess);
+    UniqueHandle threadHandle(process.hThread);
+    // The child holds its own copies now; the host's would keep the output pipe from ever ending.
+    pipes.outputWrite.reset();
+    pipes.inputRead.reset();
+    startOutputConsumer(std::move(pipes.outputRead));
+
+    // A stop that came while the child was being started stays pending: the child has its line already.
+    reportStatus([](SERVICE_STATUS& status) {
+        if (status.dwCurrentState != SERVICE_STOP_PENDING) {
+            status.dwCurrentState = SERVICE_RUNNING;
+        }
+    });
+    logMessage(L"registering ConsoleCtrlHandler");
+    SetConsoleCtrlHandler(consoleCtrlHandler, TRUE);
+    superviseChild(std::move(processHandle), std::move(threadHandle));
+}
+
+} // namespace morix

@@ -1,0 +1,66 @@
+// The service host: the process that the service control manager starts. It runs no Java code; it starts
+// a second copy of the executable (the child, which runs the application), reports the service status,
+// passes stop and shutdown requests to the child as a line on its standard input, swallows everything the
+// child writes, and ends when the child ends.
+#pragma once
+
+#include "common/handles.h"
+#include "frame/command_line.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace morix {
+
+// The one status record that every report sends; serviceMain and the control handler change it only
+// under a lock and send it whole.
+extern SERVICE_STATUS serviceStatus;
+extern SERVICE_STATUS_HANDLE serviceStatusHandle;
+
+// The write end of the child's standard input, shared by serviceMain (which creates it) and the control
+// handler (which sends the shutdown line through it). Whoever takes it writes and closes it, so it is
+// closed exactly once; a shutdown asked for before the pipe exists is sent as soon as it does.
+class ShutdownChannel {
+public:
+    ShutdownChannel() = default;
+    ~ShutdownChannel();
+    ShutdownChannel(const ShutdownChannel&) = delete;
+    ShutdownChannel& operator=(const ShutdownChannel&) = delete;
+
+    void open(UniqueHandle writeEnd);
+    // Writes "<code>\n" and closes the write end; a later call finds no write end and writes nothing.
+    void send(int code);
+
+private:
+    void write(UniqueHandle writeEnd, int code);
+
+    std::atomic<HANDLE> writeEnd_{nullptr};
+    std::atomic<int> requestedCode_{-1};
+};
+
+extern ShutdownChannel shutdownPipe;
+
+// The child's command line holds at most this many characters, terminator included.
+inline constexpr size_t kChildCommandLineCapacity = 12000;
+
+// The service main function of the dispatcher table. On its normal path it ends the process.
+void WINAPI serviceMain(DWORD argc, LPWSTR* argv);
+void WINAPI serviceControlHandler(DWORD control);
+void sendShutdown(int code);
+// Thread routine: reads the child's output pipe (and owns its read end) until the pipe ends.
+DWORD WINAPI consumeOutput(LPVOID readHandle);
+// The child's priority class from the registry, NORMAL_PRIORITY_CLASS when none is set.
+DWORD readServicePriority();
+
+// The child's command line: the host's own arguments (program path first), the service name, the start
+// parameters and the restart marker, each written so that the child's tokenizer reads it back unchanged.
+// None (logged) when an argument holds both quote characters or the line exceeds the capacity: the
+// child is never started with arguments other than the ones it was given.
+std::optional<std::wstring> buildChildCommandLine(const ArgumentList& ownArguments, const std::wstring& name,
+                                                  const std::vector<std::wstring>& startParameters);
+
+} // namespace morix

@@ -1,0 +1,180 @@
+#include "service_fixture.h"
+
+#include <cstdlib>
+
+namespace morix::test {
+namespace {
+
+constexpr const wchar_t* kPriorityKey = L"SOFTWARE\\quarrystone\\morix\\priority";
+
+std::wstring directoryOf(const std::wstring& file) {
+    return file.substr(0, file.find_last_of(L'\\'));
+}
+
+void endProcess(DWORD pid) {
+    if (pid == 0) {
+        return;
+    }
+    if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
+        if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(process, 1);
+            WaitForSingleObject(process, 5000);
+        }
+        CloseHandle(process);
+    }
+}
+
+} // namespace
+
+std::vector<std::wstring> readMultiString(HKEY root, const std::wstring& key, const std::wstring& value) {
+    std::vector<wchar_t> data(8192, L'\0');
+    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    std::vector<std::wstring> names;
+    if (RegGetValueW(root, key.c_str(), value.c_str(), RRF_RT_REG_MULTI_SZ, nullptr, data.data(), &size) !=
+        ERROR_SUCCESS) {
+        return names;
+    }
+    for (const wchar_t* entry = data.data(); *entry; entry += wcslen(entry) + 1) {
+        names.emplace_back(entry);
+    }
+    return names;
+}
+
+ServiceTest::~ServiceTest() {
+    for (const std::wstring& name : names_) {
+        removeService(name);
+    }
+    // A scripted child that waits for a release file outlives its host: end it too.
+    for (const std::wstring& probe : probes_) {
+        std::string started = readFile(directoryOf(probe) + L"\\child-started.txt");
+        if (size_t pid = started.find("pid="); pid != std::string::npos) {
+            endProcess(static_cast<DWORD>(std::strtoul(started.c_str() + pid + 4, nullptr, 10)));
+        }
+    }
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPriorityKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        for (const std::wstring& name : priorityValues_) {
+            RegDeleteValueW(key, name.c_str());
+        }
+        RegCloseKey(key);
+    }
+}
+
+std::wstring ServiceTest::uniqueName(const std::wstring& tag) {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::wstring name = L"morix-" + wide(info->name()) + tag + L"-" + std::to_wstring(GetCurrentProcessId());
+    names_.push_back(name);
+    return name;
+}
+
+std::wstring ServiceTest::makeServiceProbe(const payload::Payload& payload,
+                                           const std::wstring& subdirectory) {
+    std::wstring directory = dir_.path();
+    if (!subdirectory.empty()) {
+        directory = dir_.file(subdirectory);
+        createDirectory(directory);
+    }
+    std::wstring probe = directory + L"\\probe.exe";
+    writeLauncher(probe, payload, binFile(L"morix-probe.exe"));
+    writeFile(directory + L"\\probe-environment.txt",
+              "MORIX_LOG=yes\nTMP=" + narrow(tmp_) + "\nTEMP=" + narrow(tmp_) + "\n");
+    probes_.push_back(probe);
+    return probe;
+}
+
+void ServiceTest::writeScript(const std::wstring& probe, const std::string& script) {
+    writeFile(directoryOf(probe) + L"\\child-script.txt", script);
+}
+
+std::string ServiceTest::awaitChildFile(const std::wstring& probe, const std::wstring& name,
+                                        DWORD timeoutMs) {
+    const std::wstring path = directoryOf(probe) + L"\\" + name;
+    waitUntil(timeoutMs, [&] { return pathExists(path); });
+    return readFile(path);
+}
+
+void ServiceTest::forgetChildFiles(const std::wstring& probe) {
+    for (const wchar_t* name : {L"child-command-line.txt", L"child-started.txt", L"child-wrote.txt",
+                                L"child-input.bin", L"child-finished.txt", L"child-release"}) {
+        DeleteFileW((directoryOf(probe) + L"\\" + name).c_str());
+    }
+}
+
+SERVICE_STATUS_PROCESS ServiceTest::queryStatus(const std::wstring& name) {
+    SERVICE_STATUS_PROCESS status{};
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceW(manager, name.c_str(), SERVICE_QUERY_STATUS) : nullptr;
+    DWORD needed = 0;
+    if (service) {
+        QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
+                             &needed);
+        CloseServiceHandle(service);
+    }
+    if (manager) {
+        CloseServiceHandle(manager);
+    }
+    return status;
+}
+
+bool ServiceTest::waitForState(const std::wstring& name, DWORD state, DWORD timeoutMs) {
+    return waitUntil(timeoutMs, [&] { return queryStatus(name).dwCurrentState == state; });
+}
+
+std::string ServiceTest::hostLogs() const {
+    std::string logs;
+    for (const std::wstring& file : listDirectory(tmp_)) {
+        std::string text = readFile(tmp_ + L"\\" + file);
+        if (contains(text, "] service main\n")) {
+            logs += text;
+        }
+    }
+    return logs;
+}
+
+std::string ServiceTest::hostLogContaining(const std::string& text) const {
+    for (const std::wstring& file : listDirectory(tmp_)) {
+        std::string log = readFile(tmp_ + L"\\" + file);
+        if (contains(log, "] service main\n") && contains(log, text)) {
+            return log;
+        }
+    }
+    return {};
+}
+
+void ServiceTest::setPriorityValue(const std::wstring& name, DWORD type, const std::string& data) {
+    priorityValues_.push_back(name);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPriorityKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                              nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                   static_cast<DWORD>(data.size()));
+    RegCloseKey(key);
+}
+
+void ServiceTest::removeService(const std::wstring& name) {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!manager) {
+        return;
+    }
+    if (SC_HANDLE service = OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS)) {
+        DWORD host = queryStatus(name).dwProcessId;
+        SERVICE_STATUS status{};
+        if (ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+            waitForState(name, SERVICE_STOPPED, 10000);
+        }
+        endProcess(host);
+        DeleteService(service);
+        CloseServiceHandle(service);
+        waitUntil(10000, [&] {
+            SC_HANDLE left = OpenServiceW(manager, name.c_str(), SERVICE_QUERY_STATUS);
+            if (left) {
+                CloseServiceHandle(left);
+            }
+            return left == nullptr;
+        });
+    }
+    CloseServiceHandle(manager);
+}
+
+} // namespace morix::test

@@ -1,0 +1,219 @@
+// The service host with real service starts: the probe is registered as the service, hosts itself, and
+// its child follows a script and records what the host gave it.
+#include "service_fixture.h"
+
+using namespace morix::test;
+using morix::payload::Payload;
+
+namespace {
+
+Payload named(const std::wstring& name) {
+    Payload p;
+    p.strings = {{101, narrow(name)}};
+    return p;
+}
+
+} // namespace
+
+class ServiceHostTest : public ServiceTest {
+protected:
+    // Installs and starts the probe as the service and waits until its child runs.
+    void installAndStart(const std::wstring& probe, const std::wstring& startArguments = L"") {
+        ASSERT_EQ(run(probe, L"/install").exitCode, 0u);
+        ASSERT_EQ(run(probe, L"/start" + startArguments).exitCode, 0u);
+        ASSERT_NE(awaitChildFile(probe, L"child-started.txt"), "");
+    }
+
+    // StartServiceW with parameters that the launcher's own command line could not carry.
+    bool startWith(const std::wstring& name, const std::vector<std::wstring>& parameters) {
+        std::vector<const wchar_t*> pointers;
+        for (const std::wstring& parameter : parameters) {
+            pointers.push_back(parameter.c_str());
+        }
+        SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+        SC_HANDLE service = OpenServiceW(manager, name.c_str(), SERVICE_START);
+        bool started = StartServiceW(service, static_cast<DWORD>(pointers.size()), pointers.data());
+        CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+        return started;
+    }
+
+    DWORD exitCodeOfHost(HANDLE host) {
+        DWORD code = 99;
+        EXPECT_EQ(WaitForSingleObject(host, 20000), WAIT_OBJECT_0);
+        GetExitCodeProcess(host, &code);
+        return code;
+    }
+};
+
+TEST_F(ServiceHostTest, CommandsAgainstARunningServicePrintTheirProgress) {
+    const std::wstring name = uniqueName();
+    const std::string n = narrow(name);
+    const std::wstring probe = makeServiceProbe(named(name));
+    ASSERT_EQ(run(probe, L"/install").output, "Installed service '" + n + "'.\n");
+    ProcessResult start = run(probe, L"/start");
+    EXPECT_EQ(start.output, "Starting service '" + n + "'.\n");
+    EXPECT_EQ(start.exitCode, 0u);
+    ASSERT_NE(awaitChildFile(probe, L"child-started.txt"), "");
+
+    ProcessResult status = run(probe, L"/status");
+    EXPECT_EQ(status.output, "Running.\n");
+    EXPECT_EQ(status.exitCode, 0u);
+    EXPECT_EQ(run(probe, L"/start").output, "Service is already running.\n");
+
+    forgetChildFiles(probe);
+    ProcessResult restart = run(probe, L"/restart");
+    EXPECT_EQ(restart.output,
+              "Stopping service '" + n + "'.\nService stopped\nStarting service '" + n + "'.\n");
+    ASSERT_NE(awaitChildFile(probe, L"child-started.txt"), "");
+
+    ProcessResult reinstall = run(probe, L"/install");
+    EXPECT_EQ(reinstall.output,
+              "Stopping service '" + n + "'.\nService stopped\nInstalled service '" + n + "'.\n");
+    EXPECT_EQ(reinstall.exitCode, 0u);
+    EXPECT_EQ(run(probe, L"/status").output, "Not running.\n");
+
+    forgetChildFiles(probe);
+    ProcessResult installAndStart = run(probe, L"/install-and-start");
+    EXPECT_EQ(installAndStart.output,
+              "Service is already stopped.\nInstalled service '" + n + "'.\nStarting service '" + n + "'.\n");
+    ASSERT_NE(awaitChildFile(probe, L"child-started.txt"), "");
+    ProcessResult stop = run(probe, L"/stop");
+    EXPECT_EQ(stop.output, "Stopping service '" + n + "'.\nService stopped\n");
+    EXPECT_EQ(stop.exitCode, 0u);
+    EXPECT_EQ(run(probe, L"/status").output, "Not running.\n");
+}
+
+TEST_F(ServiceHostTest, TheChildsCommandLineCarriesNameArgumentsAndMarkerSoThatItReadsThemBack) {
+    const std::wstring spaced = uniqueName(L" spaced");
+    const std::wstring inSpaces = makeServiceProbe(named(spaced), L"My App");
+    installAndStart(inSpaces);
+    EXPECT_EQ(awaitChildFile(inSpaces, L"child-command-line.txt"),
+              narrow(L"\"" + inSpaces + L"\" \"" + spaced + L"\" __vrk_restart"));
+
+    // Start parameters with a space are double-quoted; a quote character is enclosed in the other kind.
+    const std::wstring plain = uniqueName(L"-plain");
+    const std::wstring probe = makeServiceProbe(named(plain), L"plain");
+    installAndStart(probe, L" " + plain + LR"( a "b c" "don't" 'say "hi"')");
+    EXPECT_EQ(awaitChildFile(probe, L"child-command-line.txt"),
+              narrow(probe + L" " + plain + LR"( a "b c" "don't" 'say "hi"' __vrk_restart)"));
+    EXPECT_TRUE(contains(awaitChildFile(probe, L"child-started.txt"), "priority=32\n"));
+}
+
+TEST_F(ServiceHostTest, AStopSendsZeroAndLineFeedThenEndOfInputAndStopsWhateverTheExitCode) {
+    const std::wstring name = uniqueName();
+    const std::wstring probe = makeServiceProbe(named(name));
+    writeScript(probe, "until=eof\nexit=7\n");
+    installAndStart(probe);
+    ProcessResult stop = run(probe, L"/stop");
+    EXPECT_EQ(stop.output, "Stopping service '" + narrow(name) + "'.\nService stopped\n");
+    EXPECT_EQ(awaitChildFile(probe, L"child-finished.txt"), "input-ended=1\nexit=7\n");
+    EXPECT_EQ(readFile(dir_.file(L"child-input.bin")), "0\n");
+    SERVICE_STATUS_PROCESS status = queryStatus(name);
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(status.dwWin32ExitCode, 0u);
+    std::string log = hostLogs();
+    for (const char* line :
+         {"] service name is '", "] control handler request 1\n", "] sending shutdown1 0\n",
+          "] shutdown sent\n", "] process terminated with exit code 7\n"}) {
+        EXPECT_TRUE(contains(log, line)) << line << "\n" << log;
+    }
+    EXPECT_FALSE(contains(log, "sending shutdown failed")) << log;
+}
+
+TEST_F(ServiceHostTest, AChildEndingByItselfStopsTheServiceOnlyWithExitCodeZero) {
+    for (int exitCode : {0, 3}) {
+        const std::wstring name = uniqueName(L"-" + std::to_wstring(exitCode));
+        const std::wstring probe = makeServiceProbe(named(name), L"exit" + std::to_wstring(exitCode));
+        writeScript(probe, "until=release\nexit=" + std::to_string(exitCode) + "\n");
+        installAndStart(probe);
+        HANDLE host = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                  queryStatus(name).dwProcessId);
+        ASSERT_NE(host, nullptr);
+        writeFile(dir_.file(L"exit" + std::to_wstring(exitCode) + L"\\child-release"), "");
+        EXPECT_EQ(exitCodeOfHost(host), 0u) << exitCode;
+        CloseHandle(host);
+        if (exitCode == 0) {
+            EXPECT_TRUE(waitForState(name, SERVICE_STOPPED));
+        }
+    }
+    // The host reports nothing for a child that failed by itself: the manager only sees the process end.
+    std::string log = hostLogContaining("] process terminated with exit code 3\n");
+    EXPECT_TRUE(contains(log, "] exiting\n")) << log;
+    EXPECT_FALSE(contains(log, "service stopped set")) << log;
+}
+
+TEST_F(ServiceHostTest, AChildThatCannotStartStopsTheServiceWithTheServiceSpecificCode) {
+    // Unquoted, the apostrophe of the directory opens a quote for the host's tokenizer: the program path
+    // it reads back names no file.
+    const std::wstring name = uniqueName();
+    const std::wstring probe = makeServiceProbe(named(name), L"it's");
+    ASSERT_EQ(run(L"\"" + probe + L"\"", L"/install").exitCode, 0u);
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceW(manager, name.c_str(), SERVICE_CHANGE_CONFIG);
+    EXPECT_TRUE(ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                     probe.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    EXPECT_EQ(run(L"\"" + probe + L"\"", L"/start").exitCode, 0u);
+    ASSERT_TRUE(waitForState(name, SERVICE_STOPPED));
+    SERVICE_STATUS_PROCESS status = queryStatus(name);
+    EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+    EXPECT_EQ(status.dwServiceSpecificExitCode, 5000u);
+    EXPECT_TRUE(contains(hostLogs(), "] ERROR: could not start process ")) << hostLogs();
+}
+
+TEST_F(ServiceHostTest, ACommandLineBeyondTheLimitOrWithBothQuotesIsRefusedNeverCut) {
+    const std::wstring name = uniqueName();
+    const std::wstring probe = makeServiceProbe(named(name));
+    ASSERT_EQ(run(probe, L"/install").exitCode, 0u);
+    // The line is the probe's path, the name and the parameter, each after a space, and the marker.
+    const size_t fixed = probe.size() + 1 + name.size() + 1 + std::wstring(L" __vrk_restart").size();
+    const std::wstring longest(11999 - fixed, L'x');
+    ASSERT_TRUE(startWith(name, {longest}));
+    EXPECT_EQ(awaitChildFile(probe, L"child-command-line.txt").size(), 11999u);
+    run(probe, L"/stop");
+    forgetChildFiles(probe);
+
+    const std::pair<std::wstring, const char*> refused[] = {
+        {longest + L"x",
+         "] ERROR: the child's command line of 12000 characters exceeds the limit of 11999\n"},
+        {LR"(it's "quoted")", "] ERROR: the argument it's \"quoted\" holds both quote characters"}};
+    for (const auto& [parameter, logLine] : refused) {
+        ASSERT_TRUE(startWith(name, {parameter}));
+        EXPECT_TRUE(waitUntil(20000, [&] { return contains(hostLogs(), logLine); })) << logLine;
+        ASSERT_TRUE(waitForState(name, SERVICE_STOPPED));
+        EXPECT_EQ(queryStatus(name).dwServiceSpecificExitCode, 5000u);
+        EXPECT_FALSE(pathExists(dir_.file(L"child-started.txt")));
+    }
+}
+
+TEST_F(ServiceHostTest, AChildWritingMegabytesNeverBlocks) {
+    const std::wstring probe = makeServiceProbe(named(uniqueName()));
+    writeScript(probe, "stdout-mb=8\nstderr-mb=8\n");
+    installAndStart(probe);
+    EXPECT_EQ(awaitChildFile(probe, L"child-wrote.txt", 30000), "stdout=8388608\nstderr=8388608\n");
+    EXPECT_EQ(run(probe, L"/stop").exitCode, 0u);
+    EXPECT_EQ(awaitChildFile(probe, L"child-finished.txt"), "input-ended=1\nexit=0\n");
+}
+
+// Wine ignores the priority class among the creation flags (the child always runs at normal priority
+// there), so the host's log shows what it passed.
+TEST_F(ServiceHostTest, TheChildsPriorityComesFromTheRegistryValueOfFourBytes) {
+    const DWORD idle = IDLE_PRIORITY_CLASS;
+    struct Case {
+        const wchar_t* tag;
+        DWORD type;
+        std::string data;
+        bool used;
+    } cases[] = {{L"idle", REG_DWORD, std::string(reinterpret_cast<const char*>(&idle), 4), true},
+                 {L"short", REG_BINARY, std::string("\x40\x00", 2), false}};
+    for (const Case& c : cases) {
+        const std::wstring name = uniqueName(L"-" + std::wstring(c.tag));
+        setPriorityValue(name, c.type, c.data);
+        const std::wstring probe = makeServiceProbe(named(name), c.tag);
+        installAndStart(probe);
+        const std::string log = hostLogContaining("] service name is '" + narrow(name) + "'\n");
+        EXPECT_EQ(contains(log, "] using priority 64\n"), c.used) << log;
+    }
+}
