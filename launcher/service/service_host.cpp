@@ -227,12 +227,10 @@ void sendShutdown(int code) {
 std::optional<std::wstring> buildChildCommandLine(const ArgumentList& ownArguments, const std::wstring& name,
                                                   const std::vector<std::wstring>& startParameters) {
     std::wstring line;
-    bool written = true;
-    for (size_t i = 0; i < ownArguments.size() && written; ++i) {
+    bool written = ownArguments.empty() || appendArgument(line, ownArguments.front());
+    written = written && appendArgument(line, name);
+    for (size_t i = 1; i < ownArguments.size() && written; ++i) {
         written = appendArgument(line, ownArguments[i]);
-        if (i == 0 && written) {
-            written = appendArgument(line, name);
-        }
     }
     for (size_t i = 0; i < startParameters.size() && written; ++i) {
         written = appendArgument(line, startParameters[i]);

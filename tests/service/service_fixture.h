@@ -36,7 +36,7 @@ protected:
     // The one host log that holds the text, or empty.
     std::string hostLogContaining(const std::string& text) const;
 
-    // Sets (or, with no data, only records for removal) the priority value of a service.
+    // Sets the priority value of a service, removed at the end of the test.
     void setPriorityValue(const std::wstring& name, DWORD type, const std::string& data);
 
 private:

@@ -24,20 +24,6 @@ protected:
         ASSERT_NE(awaitChildFile(probe, L"child-started.txt"), "");
     }
 
-    // StartServiceW with parameters that the launcher's own command line could not carry.
-    bool startWith(const std::wstring& name, const std::vector<std::wstring>& parameters) {
-        std::vector<const wchar_t*> pointers;
-        for (const std::wstring& parameter : parameters) {
-            pointers.push_back(parameter.c_str());
-        }
-        SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-        SC_HANDLE service = OpenServiceW(manager, name.c_str(), SERVICE_START);
-        bool started = StartServiceW(service, static_cast<DWORD>(pointers.size()), pointers.data());
-        CloseServiceHandle(service);
-        CloseServiceHandle(manager);
-        return started;
-    }
-
     DWORD exitCodeOfHost(HANDLE host) {
         DWORD code = 99;
         EXPECT_EQ(WaitForSingleObject(host, 20000), WAIT_OBJECT_0);
@@ -56,6 +42,10 @@ TEST_F(ServiceHostTest, CommandsAgainstARunningServicePrintTheirProgress) {
     EXPECT_EQ(start.exitCode, 0u);
     ASSERT_NE(awaitChildFile(probe, L"child-started.txt"), "");
 
+    // The record as the host reports it (Wine's manager shows the registered type, not the reported one).
+    SERVICE_STATUS_PROCESS reported = queryStatus(name);
+    EXPECT_EQ(reported.dwControlsAccepted, 5u);
+    EXPECT_EQ(reported.dwWaitHint, 50000u);
     ProcessResult status = run(probe, L"/status");
     EXPECT_EQ(status.output, "Running.\n");
     EXPECT_EQ(status.exitCode, 0u);
@@ -97,7 +87,6 @@ TEST_F(ServiceHostTest, TheChildsCommandLineCarriesNameArgumentsAndMarkerSoThatI
     installAndStart(probe, L" " + plain + LR"( a "b c" "don't" 'say "hi"')");
     EXPECT_EQ(awaitChildFile(probe, L"child-command-line.txt"),
               narrow(probe + L" " + plain + LR"( a "b c" "don't" 'say "hi"' __vrk_restart)"));
-    EXPECT_TRUE(contains(awaitChildFile(probe, L"child-started.txt"), "priority=32\n"));
 }
 
 TEST_F(ServiceHostTest, AStopSendsZeroAndLineFeedThenEndOfInputAndStopsWhateverTheExitCode) {
@@ -163,29 +152,29 @@ TEST_F(ServiceHostTest, AChildThatCannotStartStopsTheServiceWithTheServiceSpecif
     EXPECT_TRUE(contains(hostLogs(), "] ERROR: could not start process ")) << hostLogs();
 }
 
-TEST_F(ServiceHostTest, ACommandLineBeyondTheLimitOrWithBothQuotesIsRefusedNeverCut) {
+// Cutting the line would drop arguments or the marker and run a command nobody gave: the service fails
+// to start instead, visibly.
+TEST_F(ServiceHostTest, ACommandLineBeyondTheLimitIsRefusedNeverCut) {
     const std::wstring name = uniqueName();
     const std::wstring probe = makeServiceProbe(named(name));
     ASSERT_EQ(run(probe, L"/install").exitCode, 0u);
     // The line is the probe's path, the name and the parameter, each after a space, and the marker.
     const size_t fixed = probe.size() + 1 + name.size() + 1 + std::wstring(L" __vrk_restart").size();
     const std::wstring longest(11999 - fixed, L'x');
-    ASSERT_TRUE(startWith(name, {longest}));
+    ASSERT_EQ(run(probe, L"/start " + name + L" " + longest).exitCode, 0u);
     EXPECT_EQ(awaitChildFile(probe, L"child-command-line.txt").size(), 11999u);
     run(probe, L"/stop");
     forgetChildFiles(probe);
 
-    const std::pair<std::wstring, const char*> refused[] = {
-        {longest + L"x",
-         "] ERROR: the child's command line of 12000 characters exceeds the limit of 11999\n"},
-        {LR"(it's "quoted")", "] ERROR: the argument it's \"quoted\" holds both quote characters"}};
-    for (const auto& [parameter, logLine] : refused) {
-        ASSERT_TRUE(startWith(name, {parameter}));
-        EXPECT_TRUE(waitUntil(20000, [&] { return contains(hostLogs(), logLine); })) << logLine;
-        ASSERT_TRUE(waitForState(name, SERVICE_STOPPED));
-        EXPECT_EQ(queryStatus(name).dwServiceSpecificExitCode, 5000u);
-        EXPECT_FALSE(pathExists(dir_.file(L"child-started.txt")));
-    }
+    ASSERT_EQ(run(probe, L"/start " + name + L" " + longest + L"x").exitCode, 0u);
+    ASSERT_TRUE(waitForState(name, SERVICE_STOPPED));
+    EXPECT_EQ(queryStatus(name).dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+    EXPECT_EQ(queryStatus(name).dwServiceSpecificExitCode, 5000u);
+    EXPECT_FALSE(pathExists(dir_.file(L"child-started.txt")));
+    EXPECT_TRUE(contains(hostLogs(),
+                         "] ERROR: the child's command line of 12000 characters exceeds the limit of "
+                         "11999\n"))
+        << hostLogs();
 }
 
 TEST_F(ServiceHostTest, AChildWritingMegabytesNeverBlocks) {
@@ -197,23 +186,12 @@ TEST_F(ServiceHostTest, AChildWritingMegabytesNeverBlocks) {
     EXPECT_EQ(awaitChildFile(probe, L"child-finished.txt"), "input-ended=1\nexit=0\n");
 }
 
-// Wine ignores the priority class among the creation flags (the child always runs at normal priority
-// there), so the host's log shows what it passed.
-TEST_F(ServiceHostTest, TheChildsPriorityComesFromTheRegistryValueOfFourBytes) {
+// Wine ignores the priority class among the creation flags (its child runs at normal priority whatever
+// the flags say), so the host's log shows what it passed; the other values are unit-tested.
+TEST_F(ServiceHostTest, TheChildsPriorityComesFromTheRegistry) {
+    const std::wstring name = uniqueName();
     const DWORD idle = IDLE_PRIORITY_CLASS;
-    struct Case {
-        const wchar_t* tag;
-        DWORD type;
-        std::string data;
-        bool used;
-    } cases[] = {{L"idle", REG_DWORD, std::string(reinterpret_cast<const char*>(&idle), 4), true},
-                 {L"short", REG_BINARY, std::string("\x40\x00", 2), false}};
-    for (const Case& c : cases) {
-        const std::wstring name = uniqueName(L"-" + std::wstring(c.tag));
-        setPriorityValue(name, c.type, c.data);
-        const std::wstring probe = makeServiceProbe(named(name), c.tag);
-        installAndStart(probe);
-        const std::string log = hostLogContaining("] service name is '" + narrow(name) + "'\n");
-        EXPECT_EQ(contains(log, "] using priority 64\n"), c.used) << log;
-    }
+    setPriorityValue(name, REG_DWORD, std::string(reinterpret_cast<const char*>(&idle), 4));
+    installAndStart(makeServiceProbe(named(name)));
+    EXPECT_TRUE(contains(hostLogs(), "] using priority 64\n")) << hostLogs();
 }

@@ -43,7 +43,7 @@ private:
 
 } // namespace
 
-TEST(ChildCommandLine, QuotesOnlyWhatTheTokenizerWouldSplitAndEndsWithTheMarker) {
+TEST(ChildCommandLine, QuotesWhatTheTokenizerWouldSplitAndRefusesWhatNoQuotingCarries) {
     EXPECT_EQ(buildChildCommandLine({L"C:\\Program Files\\App\\svc.exe"}, L"My Service", {}),
               L"\"C:\\Program Files\\App\\svc.exe\" \"My Service\" __vrk_restart");
     EXPECT_EQ(buildChildCommandLine({L"C:\\app\\svc.exe", L"own"}, L"svc", {L"a", L"b c"}),
@@ -59,34 +59,13 @@ TEST(ChildCommandLine, QuotesOnlyWhatTheTokenizerWouldSplitAndEndsWithTheMarker)
                                       L"__vrk_restart"}));
 }
 
-TEST(ChildCommandLine, IsRefusedWhenAnArgumentCannotBeReadBackOrTheLineIsTooLong) {
-    EXPECT_FALSE(buildChildCommandLine({L"svc.exe"}, L"svc", {L"it's \"both\""}));
-    const size_t fixed = std::wstring(L"svc.exe svc  __vrk_restart").size();
-    EXPECT_EQ(buildChildCommandLine({L"svc.exe"}, L"svc", {std::wstring(11999 - fixed, L'x')})->size(),
-              11999u);
-    LogTail tail;
-    EXPECT_FALSE(buildChildCommandLine({L"svc.exe"}, L"svc", {std::wstring(12000 - fixed, L'x')}));
-    EXPECT_TRUE(contains(tail.text(),
-                         "ERROR: the child's command line of 12000 characters exceeds the limit of "
-                         "11999\n"))
-        << tail.text();
-}
-
-TEST(ServiceDependencies, AreTheNonEmptyNamesBetweenCommasEachWithItsTerminator) {
-    {
-        ConfigValue setting(149, ",Tcpip,,Afd,");
-        EXPECT_EQ(getServiceDependencies(), std::wstring(L"Tcpip\0Afd\0\0", 11));
-    }
-    {
-        ConfigValue setting(149, " a b ,c");
-        EXPECT_EQ(getServiceDependencies(), std::wstring(L" a b \0c\0\0", 9));
-    }
+// The messy lists are shown against real registrations; here the boundaries.
+TEST(ServiceDependencies, NoNamesGiveNoListAndTheLongestNameFitsWithBothTerminators) {
+    EXPECT_FALSE(getServiceDependencies());
     {
         ConfigValue setting(149, ",,,");
         EXPECT_FALSE(getServiceDependencies());
     }
-    EXPECT_FALSE(getServiceDependencies());
-    // The longest setting, one name without commas, fits with both terminators.
     ConfigValue setting(149, std::string(5999, 'n'));
     EXPECT_EQ(getServiceDependencies(), std::wstring(5999, L'n') + std::wstring(L"\0\0", 2));
 }
