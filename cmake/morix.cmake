@@ -65,3 +65,5 @@ function(morix_add_gtest target)
     gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
         PROPERTIES ${props} ${ARG_PROPERTIES})
 endfunction()
+
+include(${CMAKE_CURRENT_LIST_DIR}/java.cmake)

@@ -1,0 +1,86 @@
+package com.morix.runtime;
+
+import java.lang.reflect.InvocationTargetException;
+import java.lang.reflect.Method;
+import java.lang.reflect.Modifier;
+import java.util.Optional;
+
+/**
+ * Finds the application's main class and calls its {@code main(String[])}. The module APIs are reached
+ * through reflection, because these classes are compiled for Java 8, where they do not exist.
+ */
+final class ApplicationMain {
+    private ApplicationMain() {
+    }
+
+    /** Calls the application's main; whatever the application throws is thrown on unchanged. */
+    static void run(MainClassName name, String[] arguments) throws Throwable {
+        Method main = findMain(load(name));
+        try {
+            main.invoke(null, (Object) arguments);
+        } catch (InvocationTargetException e) {
+            throw e.getCause() != null ? e.getCause() : e;
+        }
+    }
+
+    static Class<?> load(MainClassName name) throws ReflectiveOperationException {
+        if (name.module() == null) {
+            return Class.forName(name.className(), false, ClassLoader.getSystemClassLoader());
+        }
+        return loadFromModule(name.module(), name.className());
+    }
+
+    private static Class<?> loadFromModule(String moduleName, String className)
+            throws ReflectiveOperationException {
+        Class<?> layerType;
+        Class<?> moduleType;
+        try {
+            layerType = Class.forName("java.lang.ModuleLayer");
+            moduleType = Class.forName("java.lang.Module");
+        } catch (ClassNotFoundException e) {
+            throw new ClassNotFoundException("the main class lives in module " + moduleName
+                    + ", and named modules need Java 9 or later");
+        }
+        Object bootLayer = layerType.getMethod("boot").invoke(null);
+        Optional<?> module = (Optional<?>) layerType.getMethod("findModule", String.class).invoke(bootLayer,
+                moduleName);
+        if (!module.isPresent()) {
+            throw new ClassNotFoundException("module " + moduleName + " is not in the boot layer");
+        }
+        String mainClass = className != null ? className : declaredMainClass(moduleType, module.get());
+        Class<?> loaded = (Class<?>) Class.class.getMethod("forName", moduleType, String.class).invoke(null,
+                module.get(), mainClass);
+        if (loaded == null) {
+            throw new ClassNotFoundException(mainClass + " in module " + moduleName);
+        }
+        return loaded;
+    }
+
+    private static String declaredMainClass(Class<?> moduleType, Object module)
+            throws ReflectiveOperationException {
+        Object descriptor = moduleType.getMethod("getDescriptor").invoke(module);
+        String moduleName = (String) moduleType.getMethod("getName").invoke(module);
+        if (descriptor == null) {
+            throw new ClassNotFoundException("module " + moduleName + " has no descriptor naming a main class");
+        }
+        Optional<?> mainClass = (Optional<?>) descriptor.getClass().getMethod("mainClass").invoke(descriptor);
+        if (!mainClass.isPresent()) {
+            throw new ClassNotFoundException("module " + moduleName + " declares no main class");
+        }
+        return (String) mainClass.get();
+    }
+
+    static Method findMain(Class<?> type) throws NoSuchMethodException {
+        Method main = type.getMethod("main", String[].class);
+        if (!Modifier.isStatic(main.getModifiers()) || main.getReturnType() != void.class) {
+            throw new NoSuchMethodException("main of " + type.getName() + " must be static and return void");
+        }
+        try {
+            // A main class that is not public, or a package that its module opens only to this runtime.
+            main.setAccessible(true);
+        } catch (RuntimeException e) {
+            // Not allowed here: the call below succeeds anyway when the package is exported.
+        }
+        return main;
+    }
+}
