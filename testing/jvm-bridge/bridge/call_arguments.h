@@ -1,0 +1,23 @@
+// Java method calls from Windows code: the variadic and va_list forms of the Call*Method families carry
+// their arguments in the Windows x64 convention, and the Linux JVM gets them as a jvalue array. Which
+// slot holds which kind of value follows from the method's descriptor.
+#pragma once
+
+#include <jni.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace morix::bridge {
+
+// One letter per parameter of a method descriptor: Z B C S I J F D, or L for any reference (arrays
+// included). None for a text that is not a method descriptor.
+std::optional<std::string> parameterKinds(std::string_view descriptor);
+
+// Reads one value per kind from a Windows x64 argument list, after the default argument promotions
+// that a variadic call applies (small integers arrive as int, float as double).
+std::vector<jvalue> readWindowsArguments(std::string_view kinds, __builtin_ms_va_list& arguments);
+
+} // namespace morix::bridge

@@ -1,0 +1,5 @@
+package com.morix.bridgecheck.module;
+
+/** Reaches the module only through --patch-module. */
+public class Patched {
+}
