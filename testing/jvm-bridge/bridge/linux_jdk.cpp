@@ -39,7 +39,7 @@ void adoptVariable(const char16_t* name) {
 }
 
 void adoptWorkingDirectory() {
-    std::u16string directory(MAX_PATH * 8, u'\0');
+    std::u16string directory(32768, u'\0');
     DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(directory.size()),
                                         reinterpret_cast<WCHAR*>(directory.data()));
     if (length == 0 || length >= directory.size()) {
