@@ -29,7 +29,8 @@ namespace {
 using CreateJavaVm = jint (*)(JavaVM**, void**, void*);
 using GetDefaultArgs = jint (*)(void*);
 
-// The stack of a Linux thread that runs JNI calls, unless -Xss asks for more.
+// The stack of the Linux thread that creates the JVM and runs main; -Xss sets it instead (but not below
+// the minimum), as it sets the stack of the launcher's VM thread on Windows.
 constexpr size_t kDefaultStackSize = 8u << 20;
 constexpr size_t kMinimumStackSize = 1u << 20;
 // Windows threads attached at the same time; more are refused as out of memory.
@@ -123,6 +124,8 @@ MORIX_WINAPI jint destroyJavaVm(JavaVM*) {
         }
     }
     result = thread->runLast([&state](JNIEnv*) { return state.real->DestroyJavaVM(); });
+    // What the shutdown hooks printed comes before the caller's next output.
+    flushRelayedOutput();
     trace("DestroyJavaVM returned %d", result);
     VmThread::markJvmDestroyed();
     std::lock_guard guard(state.lock);
@@ -280,6 +283,16 @@ jint createJavaVm(JavaVM** pvm, void** penv, const JavaVMInitArgs& given) {
 } // namespace morix::bridge
 
 using namespace morix::bridge;
+
+// A process that ends without DestroyJavaVM (after System.exit the exit watcher flushes) still gets what
+// Java wrote last.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void* processEnds) {
+    if (reason == DLL_PROCESS_DETACH && processEnds != nullptr) {
+        trace("the process ends");
+        flushRelayedOutputAtExit();
+    }
+    return TRUE;
+}
 
 extern "C" MORIX_WINAPI jint bridgeCreateJavaVM(JavaVM** pvm, void** penv, void* arguments) {
     return createJavaVm(pvm, penv, *static_cast<const JavaVMInitArgs*>(arguments));

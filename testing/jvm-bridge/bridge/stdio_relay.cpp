@@ -251,6 +251,17 @@ void flushRelayedOutput() {
     }
 }
 
+void flushRelayedOutputAtExit() {
+    OutputRelays& relays = outputRelays();
+    std::unique_lock guard(relays.lock, std::try_to_lock);
+    if (!guard.owns_lock()) {
+        return;
+    }
+    for (OutputRelay& relay : relays.relays) {
+        drain(relay);
+    }
+}
+
 bool waitForRelayedOutput(DWORD timeoutMs) {
     return WaitForSingleObject(outputRelays().finished.get(), timeoutMs) == WAIT_OBJECT_0;
 }

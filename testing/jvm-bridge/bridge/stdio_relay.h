@@ -24,6 +24,9 @@ void bindStandardDescriptors();
 // JVM, so that its output comes before what the caller writes next. Windows threads only.
 void flushRelayedOutput();
 
+// The same while the process ends: other threads are gone, maybe holding the relays, which are then left.
+void flushRelayedOutputAtExit();
+
 // Waits until the output relays have reached the end of their data (a child holding the other ends has
 // ended) or the time is up. Windows threads only.
 bool waitForRelayedOutput(DWORD timeoutMs);

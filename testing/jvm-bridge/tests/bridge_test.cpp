@@ -313,6 +313,15 @@ TEST_F(BridgeTest, AWindowsParentReadsBothStreamsThroughPipesInOrder) {
     EXPECT_TRUE(
         contains(split.output, "burst line 19999 " + std::string(60, 'x') + "\nmain: exiting with 3\n"));
     EXPECT_EQ(split.errors, "err 0\nerr 1\nerr 2\n");
+
+    // What shutdown hooks print during DestroyJavaVM comes before the caller's next line.
+    PipeProcess hooks(driverLine({L"--option", L"-Djava.class.path=" + checkJar()}, kCheck, {L"print-hook"}),
+                      true);
+    PipeResult destroyed = hooks.wait(60000);
+    EXPECT_TRUE(inOrder(destroyed.output,
+                        "driver: main returned, destroying the JVM\nshutdown hook printed\n",
+                        "driver: DestroyJavaVM returned 0\n"))
+        << destroyed.output;
 }
 
 TEST_F(BridgeTest, StandardInputReachesSystemInFromAFileOrAPipe) {

@@ -52,6 +52,9 @@ public class BridgeCheck {
             case "stress":
                 stress();
                 break;
+            case "print-hook":
+                Runtime.getRuntime().addShutdownHook(new Thread(() -> System.out.println("shutdown hook printed")));
+                break;
             case "hook":
                 Runtime.getRuntime().addShutdownHook(new Thread(() -> write(value, "shutdown hook ran")));
                 break;
