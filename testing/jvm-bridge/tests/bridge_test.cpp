@@ -2,6 +2,7 @@
 // calls Java as the launcher will; java.exe and javaw.exe run as Windows processes; Windows parents read
 // the output through files and pipes.
 #include "harness/bridged_runtime.h"
+#include "harness/fake_runtime.h"
 #include "harness/harness.h"
 #include "pipe_process.h"
 
@@ -477,4 +478,28 @@ TEST_F(BridgeTest, TheRuntimeStopsAServiceChildOnTheStopLineAndRedirectsToWindow
         << redirected.output;
     EXPECT_EQ(readFile(dir_.file(L"err.log")), "");
     EXPECT_FALSE(contains(redirected.output, "args=")) << redirected.output;
+}
+
+// The launcher's discovery takes the bridged runtime for what it stands for: java.exe -version validates
+// it (by its short name, standard error into a file), and jvm.dll loads with its JNI_CreateJavaVM.
+TEST_F(BridgeTest, TheLaunchersDiscoveryValidatesAndLoadsTheBridgedRuntime) {
+    std::wstring java = program(L"java.exe");
+    struct RemoveCacheEntry {
+        std::wstring key;
+        ~RemoveCacheEntry() { deleteRegistryTree(HKEY_CURRENT_USER, key); }
+    } removeCacheEntry{versionCacheKey(java)};
+    std::wstring probe = dir_.file(L"probe.exe");
+    writeLauncher(probe, {}, binFile(L"morix-probe.exe"));
+    ProcessOptions options;
+    options.environment = {{L"MORIX_JAVA_HOME", home_}, {L"TMP", dir_.path()}, {L"TEMP", dir_.path()}};
+
+    ProcessResult checked =
+        runProcess(quoteArgument(probe) + L" check-java " + quoteArgument(java) + L" 11 17.99 0 0", options);
+    EXPECT_TRUE(contains(checked.output, "result=1\n")) << checked.output;
+    EXPECT_TRUE(contains(checked.output, "version=17.0.")) << checked.output;
+
+    ProcessResult loaded = runProcess(quoteArgument(probe) + L" load-dll", options);
+    EXPECT_EQ(loaded.exitCode, 0u) << loaded.output;
+    EXPECT_TRUE(contains(loaded.output, "createJavaVM=1\n")) << loaded.output;
+    EXPECT_TRUE(contains(loaded.output, "jvmBinDirectory=" + narrow(home_) + "\\bin\n")) << loaded.output;
 }
