@@ -3,6 +3,7 @@
 #include "common/text.h"
 #include "config/payload.h"
 #include "frame/log.h"
+#include "frame/run.h"
 #include "frame/startup.h"
 #include "service/service_control.h"
 #include "service/service_host.h"
@@ -19,14 +20,6 @@ bool serviceMode = false;
 bool noRedirect = false;
 
 namespace {
-
-// Commands whose subsystem this build does not have yet.
-int notAvailable(const wchar_t* command) {
-    logError(L"%s is not available in this build", command);
-    std::printf("%S: not available in this build\n", command);
-    std::fflush(stdout);
-    return 1;
-}
 
 void printUsage() {
     std::vector<wchar_t> module(kBufferSize, L'\0');
@@ -55,7 +48,8 @@ DWORD configuredStartType() {
 int runCommand(ArgumentList& arguments, const std::wstring& programPath) {
     serviceMode = false;
     arguments.push_front(programPath);
-    return notAvailable(L"run");
+    runInProcess(arguments, false);
+    return 0;
 }
 
 // The command table; an unknown word returns false and the dispatcher starts.
@@ -138,7 +132,8 @@ int launcherMain() {
 
     if (!arguments.empty() && arguments.back() == kRestartMarker) {
         arguments.pop_back();
-        return notAvailable(L"the service child");
+        runInProcess(arguments, true);
+        return 0;
     }
 
     if (!arguments.empty() && !arguments.front().empty() &&

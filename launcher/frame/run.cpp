@@ -1,8 +1,29 @@
 #include "frame/run.h"
 
+#include "config/extract.h"
+#include "discovery/vm_library.h"
+#include "frame/fatal.h"
 #include "frame/log.h"
+#include "instance/single_instance.h"
+#include "windows/JavaVMLauncher.h"
 
 namespace morix {
+
+bool runInProcess(const ArgumentList& arguments, bool ignoreConsoleEvents) {
+    if (extractFiles() != 0) {
+        fatalErrorByIdNarrow(1009, "16");
+    }
+    setNativeLibraryPath();
+    if (ignoreConsoleEvents) {
+        logMessage(L"registering ConsoleCtrlHandler");
+        SetConsoleCtrlHandler(consoleCtrlHandler, TRUE);
+    }
+    checkSingleInstance();
+    if (LoadDLL(true) && launchProgram(arguments)) {
+        return true;
+    }
+    exitLauncher(1);
+}
 
 BOOL WINAPI consoleCtrlHandler(DWORD) {
     logMessage(L"ConsoleCtrlHandler event");

@@ -1,0 +1,443 @@
+#include "windows/JavaVMLauncher.h"
+
+#include "common/handles.h"
+#include "common/text.h"
+#include "config/extract.h"
+#include "config/payload.h"
+#include "config/paths.h"
+#include "discovery/vm_library.h"
+#include "frame/entry.h"
+#include "frame/fatal.h"
+#include "frame/log.h"
+#include "frame/startup.h"
+#include "instance/single_instance.h"
+#include "windows/variables.h"
+
+#include <windows.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace morix {
+
+JavaVM* javaVm = nullptr;
+JNIEnv* jniEnv = nullptr;
+
+namespace {
+
+constexpr const char* kSplashClass = "com/morix/runtime/WinLauncher";
+constexpr const char* kSplashSignature =
+    "(ZZLjava/lang/String;IILjava/lang/String;IILjava/lang/String;IILjava/lang/String;II)V";
+constexpr const char* kInstallerCommonClass = "com/vantarock/runtime/installer/platform/win32/Common";
+constexpr const char* kLocaleOption = "-Dsun.locale.formatasdefault=";
+// The smallest stack the VM thread gets when one is configured.
+constexpr unsigned kMinimumStackSize = 0x10000;
+
+using LogErrorFunction = void (*)(const wchar_t*, ...);
+using RegisterNativesFunction = int (*)(JNIEnv*, HMODULE, LogErrorFunction);
+
+const char* launcherClass() {
+    return launcherFlavour == 'i' ? "com/vantarock/runtime/launcher/WinLauncher" : "com/morix/runtime/WinLauncher";
+}
+
+// A failed lookup leaves an exception pending; optional steps clear it so that main starts clean.
+void clearPendingException(JNIEnv* env) {
+    if (env->ExceptionCheck()) {
+        env->ExceptionClear();
+    }
+}
+
+// Narrow configuration text (ANSI code page) as a Java string: NewStringUTF wants UTF-8.
+jstring newStringFromAnsi(JNIEnv* env, const std::string& text) {
+    return env->NewStringUTF(wideToUtf8(narrowToWide(text)).c_str());
+}
+
+std::wstring javaStringText(JNIEnv* env, jstring text) {
+    std::wstring result;
+    const jsize length = env->GetStringLength(text);
+    const jchar* characters = env->GetStringChars(text, nullptr);
+    if (characters) {
+        result.assign(reinterpret_cast<const wchar_t*>(characters), static_cast<size_t>(length));
+        env->ReleaseStringChars(text, characters);
+    }
+    return result;
+}
+
+void initSplashSettings(JNIEnv* env) {
+    jclass splash = env->FindClass(kSplashClass);
+    if (!splash) {
+        logError(L"could not find main class for splash properties");
+        clearPendingException(env);
+        return;
+    }
+    jmethodID method = env->GetStaticMethodID(splash, "initAwtSplashConfig", kSplashSignature);
+    if (!method) {
+        logError(L"could not find method for splash properties");
+        clearPendingException(env);
+        env->DeleteLocalRef(splash);
+        return;
+    }
+    jstring texts[4];
+    const int textIds[4] = {10111, 10114, 10118, 10121};
+    for (int i = 0; i < 4; ++i) {
+        texts[i] = newStringFromAnsi(env, getConfigString(textIds[i], 2000));
+    }
+    env->CallStaticVoidMethod(splash, method, JNI_TRUE, getConfigInt(163) != 0 ? JNI_TRUE : JNI_FALSE, texts[0],
+                              getConfigInt(10109), getConfigInt(10110), texts[1], getConfigInt(10113),
+                              getConfigInt(10115), texts[2], getConfigInt(10116), getConfigInt(10117), texts[3],
+                              getConfigInt(10120), getConfigInt(10122));
+    clearPendingException(env);
+    for (jstring text : texts) {
+        env->DeleteLocalRef(text);
+    }
+    env->DeleteLocalRef(splash);
+}
+
+bool initFromLauncher(JNIEnv* env, bool flag) {
+    jclass common = env->FindClass(kInstallerCommonClass);
+    if (!common) {
+        logError(L"did not find %S", kInstallerCommonClass);
+        clearPendingException(env);
+        return false;
+    }
+    jmethodID method = env->GetStaticMethodID(common, "initFromLauncher", "(Z)V");
+    bool called = false;
+    if (!method) {
+        logError(L"did not find initMethod");
+        clearPendingException(env);
+    } else {
+        env->CallStaticVoidMethod(common, method, flag ? JNI_TRUE : JNI_FALSE);
+        clearPendingException(env);
+        called = true;
+    }
+    env->DeleteLocalRef(common);
+    return called;
+}
+
+void loadRuntimeNatives(JNIEnv* env) {
+    logMessage(L"load helper dll");
+    std::wstring path = resolvePathWide(getConfigStringWide(10003, 4000), false);
+    if (path.empty() || path.back() != L'\\') {
+        path += L'\\';
+    }
+    path += L".vantarock\\vrkinst.dll";
+    // The runtime's native library stays loaded for the life of the process.
+    HMODULE module = LoadLibraryW(path.c_str());
+    logMessage(L"helper dll %p %s", static_cast<void*>(module), path.c_str());
+    if (!module) {
+        return;
+    }
+    auto registerNatives = lookupFunction<RegisterNativesFunction>(module, "registerNatives");
+    if (!registerNatives) {
+        logError(L"did not find register natives in helper dll");
+        return;
+    }
+    if (initFromLauncher(env, true) && !registerNatives(env, module, logError)) {
+        logError(L"registering helper dll failed");
+        initFromLauncher(env, false);
+    }
+}
+
+// The exact wide launcher path replaces the narrow value given as a VM option.
+void setModuleNameProperty(JNIEnv* env) {
+    jclass system = env->FindClass("java/lang/System");
+    if (!system) {
+        logError(L"could not get system class");
+        clearPendingException(env);
+        return;
+    }
+    jmethodID setProperty =
+        env->GetStaticMethodID(system, "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;");
+    if (!setProperty) {
+        logError(L"could not get method for module name init");
+        clearPendingException(env);
+        env->DeleteLocalRef(system);
+        return;
+    }
+    const std::wstring& path = getExecutablePathWide();
+    jstring value = env->NewString(reinterpret_cast<const jchar*>(path.c_str()), static_cast<jsize>(path.size()));
+    const std::wstring keyText = L"morix.moduleName";
+    jstring key = value ? env->NewString(reinterpret_cast<const jchar*>(keyText.c_str()),
+                                         static_cast<jsize>(keyText.size()))
+                        : nullptr;
+    if (!value || !key) {
+        logError(L"could not create string for init module name");
+        clearPendingException(env);
+    } else {
+        logMessage(L"setting morix.moduleName to %s", path.c_str());
+        jobject previous = env->CallStaticObjectMethod(system, setProperty, key, value);
+        clearPendingException(env);
+        if (previous) {
+            env->DeleteLocalRef(previous);
+        }
+    }
+    if (key) {
+        env->DeleteLocalRef(key);
+    }
+    if (value) {
+        env->DeleteLocalRef(value);
+    }
+    env->DeleteLocalRef(system);
+}
+
+// True when no exception is pending; otherwise logs it (and prints its stack trace when asked).
+bool reportJavaException(JNIEnv* env, bool describe) {
+    jthrowable exception = env->ExceptionOccurred();
+    if (!exception) {
+        return true;
+    }
+    logError(L"an exception occurred");
+    // Describing clears the exception; its text is read afterwards, as no JNI call may run while one
+    // is pending.
+    if (describe) {
+        env->ExceptionDescribe();
+    }
+    env->ExceptionClear();
+    jclass type = env->GetObjectClass(exception);
+    jmethodID toString = type ? env->GetMethodID(type, "toString", "()Ljava/lang/String;") : nullptr;
+    jstring text = toString ? static_cast<jstring>(env->CallObjectMethod(exception, toString)) : nullptr;
+    clearPendingException(env);
+    if (text) {
+        logError(L"%s", javaStringText(env, text).c_str());
+        env->DeleteLocalRef(text);
+    }
+    if (type) {
+        env->DeleteLocalRef(type);
+    }
+    env->DeleteLocalRef(exception);
+    return false;
+}
+
+jobjectArray newStringArray(JNIEnv* env, const std::vector<std::wstring>& values) {
+    logMessage(L"param count: %d", static_cast<int>(values.size()));
+    jclass stringClass = env->FindClass("java/lang/String");
+    if (!stringClass) {
+        return nullptr;
+    }
+    jobjectArray array = env->NewObjectArray(static_cast<jsize>(values.size()), stringClass, nullptr);
+    env->DeleteLocalRef(stringClass);
+    if (!array) {
+        return nullptr;
+    }
+    for (size_t i = 0; i < values.size(); ++i) {
+        logMessage(L"param %d: %s", static_cast<int>(i), values[i].c_str());
+        jstring element =
+            env->NewString(reinterpret_cast<const jchar*>(values[i].c_str()), static_cast<jsize>(values[i].size()));
+        if (!element) {
+            env->DeleteLocalRef(array);
+            return nullptr;
+        }
+        env->SetObjectArrayElement(array, static_cast<jsize>(i), element);
+        env->DeleteLocalRef(element);
+    }
+    return array;
+}
+
+bool callMain(JNIEnv* env, const ArgumentList& arguments) {
+    const char* className = launcherClass();
+    logMessage(L"main class: %S", className);
+    jclass launcher = env->FindClass(className);
+    if (!launcher) {
+        logError(L"could not find main class");
+        fatalErrorById(1010, nullptr);
+    }
+    jmethodID main = env->GetStaticMethodID(launcher, "main", "([Ljava/lang/String;)V");
+    if (!main) {
+        logError(L"could not find main method");
+        fatalErrorById(1011, nullptr);
+    }
+    jobjectArray parameters = newStringArray(env, buildMainArguments(arguments));
+    if (!parameters) {
+        // Out of memory in the VM: main must not run with a missing argument.
+        logError(L"could not create the arguments of main");
+        reportJavaException(env, true);
+        return false;
+    }
+    logMessage(L"calling main");
+    env->CallStaticVoidMethod(launcher, main, parameters);
+    logMessage(L"main returned");
+    return reportJavaException(env, true);
+}
+
+DWORD WINAPI vmThread(void* parameter) {
+    auto* request = static_cast<LaunchRequest*>(parameter);
+    logMessage(L"Creating JVM");
+    JavaVM* vm = nullptr;
+    JNIEnv* env = nullptr;
+    if (createJavaVM(&vm, reinterpret_cast<void**>(&env), &request->vmArgs.initArgs) != JNI_OK) {
+        logError(L"could not initialize JVM");
+        return 0;
+    }
+    javaVm = vm;
+    jniEnv = env;
+    logMessage(L"JVM created");
+    if (getConfigInt(108) != 0) {
+        initSplashSettings(env);
+    }
+    if (launcherFlavour == 'i') {
+        loadRuntimeNatives(env);
+    }
+    setModuleNameProperty(env);
+    if (!callMain(env, request->arguments)) {
+        logError(L"could not call main");
+        return 0;
+    }
+    logMessage(L"dest JVM");
+    javaVm->DestroyJavaVM();
+    logMessage(L"launch done");
+    return 1;
+}
+
+std::string environmentValue(const char* name) {
+    const DWORD size = GetEnvironmentVariableA(name, nullptr, 0);
+    if (size == 0) {
+        return {};
+    }
+    std::string value(size, '\0');
+    const DWORD length = GetEnvironmentVariableA(name, value.data(), size);
+    value.resize(length < size ? length : 0);
+    return value;
+}
+
+} // namespace
+
+int64_t parseMemorySize(const std::string& text) {
+    long long value = 0;
+    if (std::sscanf(text.c_str(), "%lld", &value) != 1) {
+        return -1;
+    }
+    size_t digits = 0;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
+        ++digits;
+    }
+    const std::string unit = text.substr(digits);
+    if (unit.empty()) {
+        return value;
+    }
+    if (unit.size() != 1) {
+        return -1;
+    }
+    int shift = 0;
+    switch (unit[0]) {
+    case 'K':
+    case 'k':
+        shift = 10;
+        break;
+    case 'M':
+    case 'm':
+        shift = 20;
+        break;
+    case 'G':
+    case 'g':
+        shift = 30;
+        break;
+    case 'T':
+    case 't':
+        shift = 40;
+        break;
+    default:
+        return -1;
+    }
+    if (value < 0 || value > (LLONG_MAX >> shift)) {
+        return -1;
+    }
+    return value << shift;
+}
+
+unsigned vmThreadStackSize(const VmOptionList& options) {
+    unsigned stackSize = 0;
+    for (const std::string& option : options) {
+        if (option.starts_with("-Xss")) {
+            const int64_t size = parseMemorySize(option.substr(4));
+            if (size > 0) {
+                stackSize = static_cast<unsigned>(size & 0xFFFFFFFF);
+            }
+        }
+    }
+    if (stackSize > 0 && stackSize < kMinimumStackSize) {
+        stackSize = kMinimumStackSize;
+    }
+    return stackSize;
+}
+
+std::vector<std::string> buildLauncherProperties() {
+    std::vector<std::string> properties;
+    if (!semaphoreName.empty()) {
+        properties.push_back("-Dmorix.semaphoreName=" + semaphoreName);
+    }
+    if (launcherFlavour == 'i') {
+        properties.push_back("-Dmorix.isVantarock=true");
+    }
+    if (serviceMode) {
+        properties.push_back("-Dmorix.isService=true");
+    }
+    properties.push_back("-Dmorix.moduleName=" + getExecutablePath());
+    properties.push_back("-Dsun.java.command=" + getExecutablePath());
+    properties.push_back("-Dmorix.tempDir=" + appTempDir);
+    properties.push_back(formatNarrow("-Dmorix.unextractedPosition=%d", static_cast<int>(unextractedPosition)));
+    // The whole PATH: a cut value would end in a broken directory name.
+    properties.push_back("-Djava.library.path=" + environmentValue("PATH"));
+    if (std::getenv("MANPATH") == nullptr) {
+        properties.push_back(formatNarrow("-Dmorix.consoleCodepage=cp%d", static_cast<int>(GetConsoleOutputCP())));
+    }
+    return properties;
+}
+
+std::vector<std::wstring> buildMainArguments(const ArgumentList& arguments) {
+    std::vector<std::wstring> values;
+    values.push_back(getConfigInt(107) == 1 ? L"true" : L"false");
+    values.push_back((getConfigInt(133) != 0 ? L"/" : L"") + getConfigStringWide(122));
+    for (const auto& [enabled, pathId] : {std::pair{102, 103}, std::pair{104, 105}}) {
+        std::wstring path;
+        if (getConfigInt(enabled) != 0) {
+            path = getConfigStringWide(pathId);
+            expandVariables(path, false);
+            // An unknown variable stays in the text; such a value goes to the Java side unchanged.
+            if (!path.starts_with(L"$")) {
+                path = resolveFullPathWide(path, false, true);
+            }
+        }
+        values.push_back(path);
+    }
+    values.push_back(getConfigInt(106) != 0 ? L"true" : L"false");
+    if (!arguments.empty()) {
+        values.push_back(arguments[0]);
+    }
+    std::wstring configured = getConfigStringWide(124, 2000);
+    expandVariables(configured, false, 2000);
+    ArgumentList configuredTokens;
+    splitCommandLine(configured, configuredTokens);
+    values.insert(values.end(), configuredTokens.begin(), configuredTokens.end());
+    const bool javaArgumentsAreOptions = getConfigInt(125) != 0;
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        const std::wstring& argument = arguments[i];
+        if ((javaArgumentsAreOptions && argument.starts_with(L"-J")) ||
+            argument.starts_with(widenBytes(kLocaleOption))) {
+            continue;
+        }
+        values.push_back(argument);
+    }
+    return values;
+}
+
+bool launchProgram(const ArgumentList& arguments) {
+    logMessage(L"launching program");
+    const std::vector<std::string> properties = buildLauncherProperties();
+    // The request lives as long as the VM may use it: the process.
+    auto* request = new LaunchRequest{arguments, {}};
+    assembleVmOptions(request->vmArgs, properties, arguments);
+    const unsigned stackSize = vmThreadStackSize(request->vmArgs.options);
+    logMessage(L"used stack size %d", static_cast<int>(stackSize));
+    UniqueHandle thread(CreateThread(nullptr, stackSize, vmThread, request, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    if (!thread) {
+        return vmThread(request) != 0;
+    }
+    WaitForSingleObject(thread.get(), INFINITE);
+    DWORD exitCode = 0;
+    GetExitCodeThread(thread.get(), &exitCode);
+    return exitCode != 0;
+}
+
+} // namespace morix
