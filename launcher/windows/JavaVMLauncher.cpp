@@ -39,7 +39,8 @@ using LogErrorFunction = void (*)(const wchar_t*, ...);
 using RegisterNativesFunction = int (*)(JNIEnv*, HMODULE, LogErrorFunction);
 
 const char* launcherClass() {
-    return launcherFlavour == 'i' ? "com/vantarock/runtime/launcher/WinLauncher" : "com/morix/runtime/WinLauncher";
+    return launcherFlavour == 'i' ? "com/vantarock/runtime/launcher/WinLauncher"
+                                  : "com/morix/runtime/WinLauncher";
 }
 
 // A failed lookup leaves an exception pending; optional steps clear it so that main starts clean.
@@ -84,10 +85,10 @@ void initSplashSettings(JNIEnv* env) {
     for (int i = 0; i < 4; ++i) {
         texts[i] = newStringFromAnsi(env, getConfigString(textIds[i], 2000));
     }
-    env->CallStaticVoidMethod(splash, method, JNI_TRUE, getConfigInt(163) != 0 ? JNI_TRUE : JNI_FALSE, texts[0],
-                              getConfigInt(10109), getConfigInt(10110), texts[1], getConfigInt(10113),
-                              getConfigInt(10115), texts[2], getConfigInt(10116), getConfigInt(10117), texts[3],
-                              getConfigInt(10120), getConfigInt(10122));
+    env->CallStaticVoidMethod(splash, method, JNI_TRUE, getConfigInt(163) != 0 ? JNI_TRUE : JNI_FALSE,
+                              texts[0], getConfigInt(10109), getConfigInt(10110), texts[1],
+                              getConfigInt(10113), getConfigInt(10115), texts[2], getConfigInt(10116),
+                              getConfigInt(10117), texts[3], getConfigInt(10120), getConfigInt(10122));
     clearPendingException(env);
     for (jstring text : texts) {
         env->DeleteLocalRef(text);
@@ -148,8 +149,8 @@ void setModuleNameProperty(JNIEnv* env) {
         clearPendingException(env);
         return;
     }
-    jmethodID setProperty =
-        env->GetStaticMethodID(system, "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;");
+    jmethodID setProperty = env->GetStaticMethodID(
+        system, "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;");
     if (!setProperty) {
         logError(L"could not get method for module name init");
         clearPendingException(env);
@@ -157,7 +158,8 @@ void setModuleNameProperty(JNIEnv* env) {
         return;
     }
     const std::wstring& path = getExecutablePathWide();
-    jstring value = env->NewString(reinterpret_cast<const jchar*>(path.c_str()), static_cast<jsize>(path.size()));
+    jstring value =
+        env->NewString(reinterpret_cast<const jchar*>(path.c_str()), static_cast<jsize>(path.size()));
     const std::wstring keyText = L"morix.moduleName";
     jstring key = value ? env->NewString(reinterpret_cast<const jchar*>(keyText.c_str()),
                                          static_cast<jsize>(keyText.size()))
@@ -223,8 +225,8 @@ jobjectArray newStringArray(JNIEnv* env, const std::vector<std::wstring>& values
     }
     for (size_t i = 0; i < values.size(); ++i) {
         logMessage(L"param %d: %s", static_cast<int>(i), values[i].c_str());
-        jstring element =
-            env->NewString(reinterpret_cast<const jchar*>(values[i].c_str()), static_cast<jsize>(values[i].size()));
+        jstring element = env->NewString(reinterpret_cast<const jchar*>(values[i].c_str()),
+                                         static_cast<jsize>(values[i].size()));
         if (!element) {
             env->DeleteLocalRef(array);
             return nullptr;
@@ -376,11 +378,13 @@ std::vector<std::string> buildLauncherProperties() {
     properties.push_back("-Dmorix.moduleName=" + getExecutablePath());
     properties.push_back("-Dsun.java.command=" + getExecutablePath());
     properties.push_back("-Dmorix.tempDir=" + appTempDir);
-    properties.push_back(formatNarrow("-Dmorix.unextractedPosition=%d", static_cast<int>(unextractedPosition)));
+    properties.push_back(
+        formatNarrow("-Dmorix.unextractedPosition=%d", static_cast<int>(unextractedPosition)));
     // The whole PATH: a cut value would end in a broken directory name.
     properties.push_back("-Djava.library.path=" + environmentValue("PATH"));
     if (std::getenv("MANPATH") == nullptr) {
-        properties.push_back(formatNarrow("-Dmorix.consoleCodepage=cp%d", static_cast<int>(GetConsoleOutputCP())));
+        properties.push_back(
+            formatNarrow("-Dmorix.consoleCodepage=cp%d", static_cast<int>(GetConsoleOutputCP())));
     }
     return properties;
 }
@@ -430,7 +434,8 @@ bool launchProgram(const ArgumentList& arguments) {
     assembleVmOptions(request->vmArgs, properties, arguments);
     const unsigned stackSize = vmThreadStackSize(request->vmArgs.options);
     logMessage(L"used stack size %d", static_cast<int>(stackSize));
-    UniqueHandle thread(CreateThread(nullptr, stackSize, vmThread, request, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    UniqueHandle thread(
+        CreateThread(nullptr, stackSize, vmThread, request, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
     if (!thread) {
         return vmThread(request) != 0;
     }

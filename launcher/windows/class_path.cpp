@@ -43,7 +43,9 @@ void dropTrailingSeparator(std::string& text) {
     }
 }
 
-std::string runtimeModuleName() { return launcherFlavour == 'i' ? "com.vantarock.runtime" : "com.morix.runtime"; }
+std::string runtimeModuleName() {
+    return launcherFlavour == 'i' ? "com.vantarock.runtime" : "com.morix.runtime";
+}
 
 // An environment entry: its value without enclosing quotes. An empty value counts as not defined, so
 // that an empty variable never becomes an empty path entry (which Java reads as the current directory).

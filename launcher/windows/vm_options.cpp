@@ -31,8 +31,9 @@ constexpr size_t kOptionCapacity = 30000;
 // Options files include each other at most this deep; a deeper include is logged and skipped.
 constexpr size_t kMaxIncludeDepth = 16;
 
-constexpr const char* kModuleOptions[] = {"--upgrade-module-path", "--add-modules", "--limit-modules", "--add-exports",
-                                          "--add-opens",           "--add-reads",   "--patch-module"};
+constexpr const char* kModuleOptions[] = {"--upgrade-module-path", "--add-modules", "--limit-modules",
+                                          "--add-exports",         "--add-opens",   "--add-reads",
+                                          "--patch-module"};
 
 struct JliList {
     char** elements;
@@ -180,6 +181,18 @@ void addJavaArguments(VmOptionAssembler& assembler, const ArgumentList& argument
     }
 }
 
+// How an options file is known in the include chain: its full path, in one letter case.
+std::wstring fileIdentity(const std::wstring& path) {
+    std::wstring full(kBufferSize, L'\0');
+    DWORD length = GetFullPathNameW(path.c_str(), kBufferSize, full.data(), nullptr);
+    full.resize(length > 0 && length < kBufferSize ? length : 0);
+    if (full.empty()) {
+        full = path;
+    }
+    CharLowerBuffW(full.data(), static_cast<DWORD>(full.size()));
+    return full;
+}
+
 void fillInitArgs(VmArguments& vmArgs) {
     logMessage(L"vmoption count %d", static_cast<int>(vmArgs.options.size()));
     vmArgs.jvmOptions.clear();
@@ -200,20 +213,23 @@ void VmOptionAssembler::addVmOption(const std::wstring& option, const std::wstri
         std::wstring expanded = option.substr(kIncludeOptions.size());
         expandVariables(expanded, false, kOptionCapacity);
         logMessage(L"after exp from %s %s", includingFile.c_str(), expanded.c_str());
-        const std::wstring path = resolvePathWide(expanded, false, includingFile.empty() ? nullptr : &includingFile);
+        const std::wstring path =
+            resolvePathWide(expanded, false, includingFile.empty() ? nullptr : &includingFile);
         if (openFiles_.size() >= kMaxIncludeDepth) {
             logError(L"options file %s not read: includes nest deeper than %d files", path.c_str(),
                      static_cast<int>(kMaxIncludeDepth));
             return;
         }
+        const std::wstring identity = fileIdentity(path);
         for (const std::wstring& open : openFiles_) {
-            if (_wcsicmp(open.c_str(), path.c_str()) == 0) {
+            if (open == identity) {
                 logError(L"options file %s not read again: it includes itself", path.c_str());
                 return;
             }
         }
         std::FILE* file = _wfopen(path.c_str(), L"rt");
-        logMessage(L"adding vmoptions from (%p) <%s> (%s)", static_cast<void*>(file), path.c_str(), expanded.c_str());
+        logMessage(L"adding vmoptions from (%p) <%s> (%s)", static_cast<void*>(file), path.c_str(),
+                   expanded.c_str());
         if (file) {
             readVmOptionsFile(file, path);
             std::fclose(file);
@@ -242,8 +258,9 @@ void VmOptionAssembler::addVmOptionList(const ArgumentList& tokens) {
     }
 }
 
-void VmOptionAssembler::readVmOptionsFile(std::FILE* file, const std::wstring& path, const std::wstring& identity) {
-    openFiles_.push_back(path.empty() ? identity : path);
+void VmOptionAssembler::readVmOptionsFile(std::FILE* file, const std::wstring& path,
+                                          const std::wstring& identity) {
+    openFiles_.push_back(fileIdentity(path.empty() ? identity : path));
     std::vector<char> buffer(kOptionsLineCapacity, '\0');
     while (std::fgets(buffer.data(), kOptionsLineCapacity, file)) {
         std::string line = buffer.data();

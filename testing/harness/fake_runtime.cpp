@@ -132,6 +132,13 @@ FakeRuntime& FakeRuntime::addUnpack200(bool removesInput) {
     return *this;
 }
 
+FakeRuntime& FakeRuntime::addBuiltFile(const std::wstring& relative, const std::wstring& builtName) {
+    std::wstring path = home_ + L"\\" + relative;
+    createDirectories(path.substr(0, path.find_last_of(L'\\')));
+    copyFile(binFile(builtName), path);
+    return *this;
+}
+
 void FakeRuntime::setJava(const FakeJava& java, const std::wstring& bin) {
     writeFile(home_ + L"\\" + bin + L"\\fake-java.cfg", configText(java));
 }

@@ -38,6 +38,8 @@ public:
     FakeRuntime& addFile(const std::wstring& relative, const std::string& content = "");
     FakeRuntime& addPackedArchive(const std::wstring& relative, const std::string& content);
     FakeRuntime& addUnpack200(bool removesInput = false);
+    // A file built beside the tests (a stand-in DLL) copied into the home.
+    FakeRuntime& addBuiltFile(const std::wstring& relative, const std::wstring& builtName);
 
     // Changes what every java.exe of this home reports.
     void setJava(const FakeJava& java, const std::wstring& bin = L"bin");

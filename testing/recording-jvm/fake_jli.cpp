@@ -56,6 +56,10 @@ extern "C" __declspec(dllexport) JliList* JNICALL JLI_PreprocessArg(const char* 
     return list;
 }
 
-extern "C" __declspec(dllexport) void JNICALL JLI_MemFree(void* pointer) { std::free(pointer); }
+extern "C" __declspec(dllexport) void JNICALL JLI_MemFree(void* pointer) {
+    std::free(pointer);
+}
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+    return TRUE;
+}

@@ -12,8 +12,8 @@ using ErrorCallback = void (*)(const wchar_t*, ...);
 extern "C" __declspec(dllexport) int registerNatives(JNIEnv* env, HMODULE module, ErrorCallback logError) {
     char path[1024] = "";
     if (GetEnvironmentVariableA("MORIX_TRANSCRIPT", path, sizeof path) > 0) {
-        HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         std::string line = std::string("registerNatives env=") + (env ? "set" : "null") +
                            " module=" + (module ? "set" : "null") + "\n";
         DWORD written = 0;
@@ -25,4 +25,6 @@ extern "C" __declspec(dllexport) int registerNatives(JNIEnv* env, HMODULE module
     return GetEnvironmentVariableA("MORIX_VRKINST_RESULT", result, sizeof result) > 0 ? std::atoi(result) : 1;
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+    return TRUE;
+}

@@ -27,8 +27,8 @@ namespace {
 
 struct Object {
     enum Kind { Class, String, Array, Throwable } kind;
-    std::string name;      // class name (slashed) or throwable text
-    std::u16string text;   // string contents
+    std::string name;    // class name (slashed) or throwable text
+    std::u16string text; // string contents
     std::vector<Object*> elements;
 };
 
@@ -111,15 +111,20 @@ std::string utf8(const std::u16string& text) {
         return {};
     }
     const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
-    int size = WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    int size =
+        WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(size), '\0');
     WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
     return out;
 }
 
-Object* newObject(Object::Kind kind, std::string name = {}) { return new Object{kind, std::move(name), {}, {}}; }
+Object* newObject(Object::Kind kind, std::string name = {}) {
+    return new Object{kind, std::move(name), {}, {}};
+}
 
-void raise(const std::string& text) { pending = newObject(Object::Throwable, text); }
+void raise(const std::string& text) {
+    pending = newObject(Object::Throwable, text);
+}
 
 // The calling thread's stack reservation: every region of the allocation that holds its stack.
 size_t stackReservation() {
@@ -219,7 +224,8 @@ jobject invoke(Object* target, Method* method, const std::vector<jvalue>& argume
         auto* array = reinterpret_cast<Object*>(arguments.at(0).l);
         for (size_t i = 0; array && i < array->elements.size(); ++i) {
             Object* element = array->elements[i];
-            record("main-arg " + std::to_string(i) + " " + (element ? utf8(element->text) : std::string("null")));
+            record("main-arg " + std::to_string(i) + " " +
+                   (element ? utf8(element->text) : std::string("null")));
         }
         if (script.mainSleeps > 0) {
             Sleep(static_cast<DWORD>(script.mainSleeps));
@@ -244,7 +250,9 @@ jobject invoke(Object* target, Method* method, const std::vector<jvalue>& argume
 
 // ---- the JNI functions the launcher uses
 
-jint JNICALL getVersion(JNIEnv*) { return JNI_VERSION_1_8; }
+jint JNICALL getVersion(JNIEnv*) {
+    return JNI_VERSION_1_8;
+}
 
 jclass JNICALL findClass(JNIEnv*, const char* name) {
     if (script.missingClasses.count(name)) {
@@ -275,9 +283,15 @@ jmethodID JNICALL getMethodID(JNIEnv*, jclass owner, const char* name, const cha
     return lookupMethod(owner, name, signature, "GetMethodID");
 }
 
-jthrowable JNICALL exceptionOccurred(JNIEnv*) { return reinterpret_cast<jthrowable>(pending); }
-jboolean JNICALL exceptionCheck(JNIEnv*) { return pending ? JNI_TRUE : JNI_FALSE; }
-void JNICALL exceptionClear(JNIEnv*) { pending = nullptr; }
+jthrowable JNICALL exceptionOccurred(JNIEnv*) {
+    return reinterpret_cast<jthrowable>(pending);
+}
+jboolean JNICALL exceptionCheck(JNIEnv*) {
+    return pending ? JNI_TRUE : JNI_FALSE;
+}
+void JNICALL exceptionClear(JNIEnv*) {
+    pending = nullptr;
+}
 
 void JNICALL exceptionDescribe(JNIEnv*) {
     if (pending) {
@@ -292,8 +306,9 @@ void JNICALL deleteLocalRef(JNIEnv*, jobject) {}
 
 jclass JNICALL getObjectClass(JNIEnv*, jobject object) {
     auto* target = reinterpret_cast<Object*>(object);
-    return reinterpret_cast<jclass>(
-        newObject(Object::Class, target && target->kind == Object::Throwable ? "java/lang/Throwable" : "java/lang/Object"));
+    return reinterpret_cast<jclass>(newObject(Object::Class, target && target->kind == Object::Throwable
+                                                                 ? "java/lang/Throwable"
+                                                                 : "java/lang/Object"));
 }
 
 jstring JNICALL newString(JNIEnv*, const jchar* characters, jsize length) {
@@ -336,7 +351,8 @@ jobjectArray JNICALL newObjectArray(JNIEnv*, jsize length, jclass, jobject initi
 }
 
 void JNICALL setObjectArrayElement(JNIEnv*, jobjectArray array, jsize index, jobject value) {
-    reinterpret_cast<Object*>(array)->elements.at(static_cast<size_t>(index)) = reinterpret_cast<Object*>(value);
+    reinterpret_cast<Object*>(array)->elements.at(static_cast<size_t>(index)) =
+        reinterpret_cast<Object*>(value);
 }
 
 jsize JNICALL getArrayLength(JNIEnv*, jarray array) {
@@ -396,7 +412,8 @@ jobject JNICALL callObjectMethod(JNIEnv* env, jobject target, jmethodID method, 
 
 template <size_t Slot>
 void JNICALL unbridged() {
-    std::fprintf(stderr, "recording jvm: JNI function slot %u is not implemented\n", static_cast<unsigned>(Slot));
+    std::fprintf(stderr, "recording jvm: JNI function slot %u is not implemented\n",
+                 static_cast<unsigned>(Slot));
     std::fflush(stderr);
     ExitProcess(99);
 }
@@ -426,7 +443,9 @@ jint JNICALL attachCurrentThread(JavaVM*, void** env, void*) {
     return JNI_OK;
 }
 
-jint JNICALL detachCurrentThread(JavaVM*) { return JNI_OK; }
+jint JNICALL detachCurrentThread(JavaVM*) {
+    return JNI_OK;
+}
 
 void buildTables() {
     constexpr size_t slots = sizeof(JNINativeInterface_) / sizeof(void*);
@@ -474,7 +493,8 @@ extern "C" jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void* argument
     auto* init = static_cast<JavaVMInitArgs*>(arguments);
     char header[128];
     std::snprintf(header, sizeof header, "create version=0x%lx options=%ld ignoreUnrecognized=%d",
-                  static_cast<long>(init->version), static_cast<long>(init->nOptions), init->ignoreUnrecognized);
+                  static_cast<long>(init->version), static_cast<long>(init->nOptions),
+                  init->ignoreUnrecognized);
     record(header);
     for (jint i = 0; i < init->nOptions; ++i) {
         record(std::string("option ") + init->options[i].optionString);
@@ -490,4 +510,6 @@ extern "C" jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void* argument
     return JNI_OK;
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+    return TRUE;
+}

@@ -1,0 +1,145 @@
+// Creating the VM and calling main: the arguments of main, the failures a launch can end in, and the
+// steps that only some applications use (splash settings, the installer flavour).
+#include "invocation_fixture.h"
+
+using namespace morix::test;
+namespace payload = morix::payload;
+
+class LaunchTest : public InvocationTest {};
+
+TEST_F(LaunchTest, MainReceivesTheConfiguredArgumentsInTheirOrder) {
+    recordingRuntime().addJavaw(); // executable type 1 runs javaw.exe
+    payload::Payload p = application({{107, "1"},
+                                      {122, "app.mod/com.example.Main"},
+                                      {133, "1"},
+                                      {102, "1"},
+                                      {103, "${launcher:sys.tempDir}out.txt"},
+                                      {104, "1"},
+                                      {105, "${NO_SUCH_VARIABLE}\\err.txt"},
+                                      {106, "1"},
+                                      {124, "first \"second third\""},
+                                      {125, "1"}});
+    p.wideStrings.push_back({1000, u"App"});
+    launch(p, L"/run -J-Xmx1g arg1 -Dsun.locale.formatasdefault=true \"arg 2\"");
+    std::vector<std::string> arguments = mainArguments();
+    ASSERT_EQ(arguments.size(), 10u) << readFile(transcript_);
+    EXPECT_EQ(arguments[0], "true");
+    EXPECT_EQ(arguments[1], "/app.mod/com.example.Main");
+    EXPECT_EQ(arguments[2], narrow(tmp_) + "\\out.txt"); // the temporary root, made absolute
+    EXPECT_EQ(arguments[3], "${NO_SUCH_VARIABLE}\\err.txt");
+    EXPECT_EQ(arguments[4], "true");
+    EXPECT_EQ(arguments[5], narrow(launcher_));
+    EXPECT_EQ(arguments[6], "first");
+    EXPECT_EQ(arguments[7], "second third");
+    EXPECT_EQ(arguments[8], "arg1");
+    EXPECT_EQ(arguments[9], "arg 2");
+
+    // Without id 125, -J arguments are the application's.
+    clearTranscript();
+    launch(application({}), L"/run -J-Xmx1g");
+    EXPECT_EQ(mainArguments().back(), "-J-Xmx1g");
+    const std::vector<std::string> all = options();
+    EXPECT_EQ(std::count(all.begin(), all.end(), "-Xmx1g"), 0);
+}
+
+TEST_F(LaunchTest, TheLaunchEndsClearlyWhenTheVmOrTheLauncherClassFails) {
+    recordingRuntime();
+    ProcessResult result = launch(application({}), L"/run", "create-fails");
+    EXPECT_EQ(result.exitCode, 1u);
+    EXPECT_TRUE(contains(log(), "ERROR: could not initialize JVM")) << log();
+
+    result = launch(application({}), L"/run", "missing-class=com/morix/runtime/WinLauncher");
+    EXPECT_EQ(result.exitCode, 1u);
+    EXPECT_TRUE(contains(result.output, "no launcher class")) << result.output;
+
+    result = launch(application({}), L"/run", "missing-method=main");
+    EXPECT_EQ(result.exitCode, 1u);
+    EXPECT_TRUE(contains(result.output, "no main method")) << result.output;
+}
+
+TEST_F(LaunchTest, AnExceptionFromMainEndsTheProcessWithCode1AndItsStackTrace) {
+    recordingRuntime();
+    ProcessResult result = launch(application({}), L"/run", "main-throws");
+    EXPECT_EQ(result.exitCode, 1u);
+    EXPECT_TRUE(contains(result.errors, "java.lang.IllegalStateException: thrown by the stand-in main"))
+        << result.errors;
+    const std::string text = log();
+    EXPECT_TRUE(contains(text, "ERROR: an exception occurred")) << text;
+    EXPECT_TRUE(contains(text, "ERROR: java.lang.IllegalStateException: thrown by the stand-in main"))
+        << text;
+    EXPECT_TRUE(contains(text, "ERROR: could not call main")) << text;
+    EXPECT_TRUE(recorded("DestroyJavaVM").empty());
+}
+
+TEST_F(LaunchTest, SystemExitGivesItsCodeAndAFailedArgumentArrayNeverReachesMain) {
+    recordingRuntime();
+    EXPECT_EQ(launch(application({}), L"/run", "main-exits=7").exitCode, 7u);
+    clearTranscript();
+    ProcessResult result = launch(application({}), L"/run", "array-fails");
+    EXPECT_EQ(result.exitCode, 1u);
+    EXPECT_TRUE(recorded("call com/morix/runtime/WinLauncher.main").empty());
+    EXPECT_TRUE(contains(log(), "could not create the arguments of main")) << log();
+}
+
+TEST_F(LaunchTest, TheLaunchersPropertiesAndTheExactModuleName) {
+    recordingRuntime();
+    launch(application({}), L"/run", "", {{L"MANPATH", std::nullopt}}, L"caf\u00e9.exe");
+    std::vector<std::string> all = options();
+    EXPECT_NE(std::find_if(all.begin(), all.end(),
+                           [](const std::string& o) { return o.starts_with("-Dmorix.consoleCodepage=cp"); }),
+              all.end());
+    EXPECT_EQ(recorded("setProperty "), std::vector<std::string>{"morix.moduleName=" + narrow(launcher_)});
+
+    clearTranscript();
+    launch(application({}), L"/run", "", {{L"MANPATH", L""}});
+    all = options();
+    EXPECT_EQ(std::find_if(all.begin(), all.end(),
+                           [](const std::string& o) { return o.starts_with("-Dmorix.consoleCodepage="); }),
+              all.end());
+}
+
+TEST_F(LaunchTest, SplashSettingsGoToTheMorixLauncherClass) {
+    recordingRuntime();
+    launch(application({{108, "1"},
+                        {163, "1"},
+                        {10111, "Loading"},
+                        {10109, "10"},
+                        {10110, "20"},
+                        {10121, "Done"},
+                        {10122, "-5"}}),
+           L"/run");
+    EXPECT_EQ(
+        recorded("call com/morix/runtime/WinLauncher.initAwtSplashConfig "),
+        std::vector<std::string>{"true, true, \"Loading\", 10, 20, \"\", 0, 0, \"\", 0, 0, \"Done\", 0, -5"});
+    EXPECT_EQ(recorded("call com/morix/runtime/WinLauncher.main").size(), 1u);
+
+    // A missing splash class does not stop the launch.
+    clearTranscript();
+    ProcessResult result = launch(application({{108, "1"}}), L"/run", "missing-method=initAwtSplashConfig");
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_TRUE(contains(log(), "could not find method for splash properties")) << log();
+    EXPECT_EQ(recorded("call com/morix/runtime/WinLauncher.main").size(), 1u);
+}
+
+TEST_F(LaunchTest, TheInstallerFlavourRegistersItsNativesAndUsesItsOwnLauncherClass) {
+    recordingRuntime();
+    createDirectory(dir_.file(L".vantarock"));
+    CopyFileW(binFile(L"fake-vrkinst.dll").c_str(), dir_.file(L".vantarock\\vrkinst.dll").c_str(), FALSE);
+    ProcessResult result = launch(application({{2001, "i"}, {108, "1"}}), L"/run");
+    EXPECT_EQ(result.exitCode, 0u) << log();
+    std::vector<std::string> all = options();
+    EXPECT_NE(std::find(all.begin(), all.end(), "-Dmorix.isVantarock=true"), all.end());
+    EXPECT_EQ(recorded("call com/vantarock/runtime/launcher/WinLauncher.main").size(), 1u);
+    EXPECT_EQ(recorded("call com/morix/runtime/WinLauncher.initAwtSplashConfig ").size(), 1u);
+    EXPECT_EQ(recorded("call com/vantarock/runtime/installer/platform/win32/Common.initFromLauncher "),
+              std::vector<std::string>{"true"});
+    EXPECT_EQ(recorded("registerNatives ").size(), 1u);
+    EXPECT_TRUE(contains(log(), "ERROR: registerNatives reports 42 through the launcher")) << log();
+
+    // A failed registration tells the Java side so.
+    clearTranscript();
+    launch(application({{2001, "i"}}), L"/run", "", {{L"MORIX_VRKINST_RESULT", L"0"}});
+    EXPECT_EQ(recorded("call com/vantarock/runtime/installer/platform/win32/Common.initFromLauncher "),
+              (std::vector<std::string>{"true", "false"}));
+    EXPECT_TRUE(contains(log(), "registering helper dll failed")) << log();
+}
