@@ -1,0 +1,134 @@
+// Real Java applications started by real launchers: the bridged runtime runs the Linux OpenJDK inside the
+// launcher's process, and morix-runtime.jar calls the application's main.
+#include "../launcher_fixture.h"
+#include "harness/bridged_runtime.h"
+
+#include <chrono>
+
+using namespace morix::test;
+namespace payload = morix::payload;
+
+namespace {
+
+class RealJvmTest : public LauncherTest {
+protected:
+    RealJvmTest() {
+        installBridgedRuntime(dir_.file(L"jre"));
+        createDirectory(dir_.file(L"lib"));
+        for (const wchar_t* jar : {L"morix-runtime.jar", L"launcher-test-app.jar", L"app.mod.jar"}) {
+            CopyFileW(binFile(jar).c_str(), dir_.file(std::wstring(L"lib\\") + jar).c_str(), FALSE);
+        }
+    }
+
+    payload::Payload application(std::vector<std::pair<int32_t, std::string>> strings) {
+        payload::Payload p;
+        p.strings = {{128, "A" + narrow(dir_.file(L"jre"))},
+                     {121, "A1lib\\morix-runtime.jar;A1lib\\launcher-test-app.jar"},
+                     {122, "com.morix.launchertest.ProbeApp"}};
+        for (auto& entry : strings) {
+            p.setString(entry.first, entry.second);
+        }
+        p.wideStrings = {{1009, u"internal error {0}"}, {1016, u"no runtime"}, {1019, u"runtime {0} failed"}};
+        return p;
+    }
+
+    ProcessResult launch(const payload::Payload& p, const std::wstring& arguments, DWORD timeoutMs = 120000) {
+        return run(makeLauncher(p), arguments, {}, timeoutMs);
+    }
+
+    // The line "key=value" of the application's output.
+    static std::string value(const std::string& output, const std::string& key) {
+        size_t at = output.find(key + "=");
+        if (at == std::string::npos) {
+            return "<missing>";
+        }
+        at += key.size() + 1;
+        return output.substr(at, output.find('\n', at) - at);
+    }
+};
+
+} // namespace
+
+TEST_F(RealJvmTest, RunStartsARealApplicationWithItsConfiguredOptions) {
+    writeFile(dir_.file(L"app.vmoptions"), "-Dprobe.property=from the options file\n");
+    // The JDK's own argument file syntax: quotes keep the spaces.
+    writeFile(dir_.file(L"args.txt"), "-Dfrom.argfile=\"expanded by the real jli\"\n");
+    ProcessResult result =
+        launch(application({{123, "-Xmx96m @" + narrow(dir_.file(L"args.txt"))}, {166, "1"}}),
+               L"/run print \"two words\"");
+    EXPECT_EQ(result.exitCode, 0u) << result.errors << log();
+    EXPECT_EQ(value(result.output, "args"), "print|two words");
+    EXPECT_EQ(value(result.output, "probe.property"), "from the options file");
+    EXPECT_EQ(value(result.output, "from.argfile"), "expanded by the real jli");
+    const int maxMemory = std::stoi(value(result.output, "maxMemoryMB"));
+    EXPECT_GE(maxMemory, 80);
+    EXPECT_LE(maxMemory, 96);
+    EXPECT_TRUE(contains(value(result.output, "classpath"), "launcher-test-app.jar")) << result.output;
+    EXPECT_EQ(value(result.output, "service"), "null");
+    EXPECT_TRUE(contains(result.output, "main done\n"));
+}
+
+TEST_F(RealJvmTest, RunRedirectSendsTheOutputToTheConfiguredFile) {
+    payload::Payload p = application({{102, "1"}, {103, "logs\\out.txt"}});
+    ProcessResult redirected = launch(p, L"/run-redirect print");
+    EXPECT_EQ(redirected.exitCode, 0u) << redirected.errors << log();
+    EXPECT_FALSE(contains(redirected.output, "main done")) << redirected.output;
+    EXPECT_TRUE(contains(readFile(dir_.file(L"logs\\out.txt")), "main done")) << log();
+
+    // The run command keeps the output on the console.
+    DeleteFileW(dir_.file(L"logs\\out.txt").c_str());
+    ProcessResult plain = launch(p, L"/run print");
+    EXPECT_TRUE(contains(plain.output, "main done")) << plain.output;
+    EXPECT_FALSE(pathExists(dir_.file(L"logs\\out.txt")));
+}
+
+TEST_F(RealJvmTest, SystemExitGivesTheExitCode) {
+    ProcessResult result = launch(application({}), L"/run exit=7");
+    EXPECT_EQ(result.exitCode, 7u) << result.errors << log();
+}
+
+TEST_F(RealJvmTest, AnUncaughtExceptionEndsTheProcessAtOnceWhileAnotherThreadRuns) {
+    const auto start = std::chrono::steady_clock::now();
+    ProcessResult result = launch(application({}), L"/run throw-while-busy");
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_EQ(result.exitCode, 1u) << result.errors << log();
+    EXPECT_LT(seconds.count(), 60); // the busy thread would hold the process for two minutes
+    EXPECT_TRUE(contains(result.errors, "java.lang.IllegalStateException: thrown by the probe application"))
+        << result.errors;
+    EXPECT_TRUE(contains(result.errors, "at com.morix.launchertest.ProbeApp.main")) << result.errors;
+    EXPECT_TRUE(contains(log(), "ERROR: could not call main")) << log();
+}
+
+TEST_F(RealJvmTest, TheVmIsDestroyedOnlyWhenItsLastNonDaemonThreadEnds) {
+    // Java resolves the relative file against the working directory, which the launcher sets (id 146).
+    ProcessResult result = launch(application({{146, "."}}), L"/run late-marker=1500:late.txt");
+    EXPECT_EQ(result.exitCode, 0u) << result.errors << log();
+    EXPECT_EQ(readFile(dir_.file(L"late.txt")), "written after main");
+    const std::string text = log();
+    EXPECT_LT(text.find("main returned"), text.find("launch done")) << text;
+}
+
+TEST_F(RealJvmTest, IncludedJarsAreOnTheClassPath) {
+    payload::Payload p = application({});
+    p.files = {{"launcher-test-lib.jar", readFile(binFile(L"launcher-test-lib.jar"))}};
+    p.describeIncludedFiles();
+    ProcessResult result = launch(p, L"/run greet");
+    EXPECT_EQ(result.exitCode, 0u) << result.errors << log();
+    EXPECT_EQ(value(result.output, "greeting"), "hello from an included jar");
+}
+
+TEST_F(RealJvmTest, AModularApplicationRunsFromTheModulePath) {
+    ProcessResult result = launch(application({{133, "1"},
+                                               {122, "app.mod/com.example.modapp.Main"},
+                                               {132, "A1lib\\app.mod.jar;A1lib\\morix-runtime.jar"},
+                                               {121, ""}}),
+                                  L"/run x");
+    EXPECT_EQ(result.exitCode, 0u) << result.errors << log();
+    EXPECT_EQ(value(result.output, "module"), "app.mod");
+    EXPECT_EQ(value(result.output, "runtime module"), "com.morix.runtime");
+    EXPECT_EQ(value(result.output, "args"), "x");
+    const std::string text = log();
+    EXPECT_TRUE(contains(text, "--add-opens=app.mod/com.example.modapp=com.morix.runtime")) << text;
+    EXPECT_TRUE(contains(text, "--add-modules=app.mod,com.morix.runtime")) << text;
+}

@@ -1,0 +1,62 @@
+package com.morix.launchertest;
+
+import java.io.IOException;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Paths;
+
+/**
+ * The application the launcher tests run through the real JVM. Its arguments are commands, done in order:
+ * print (arguments, properties, memory, class path), greet (a class of an included jar), exit=N,
+ * throw-while-busy (main throws while a non-daemon thread sleeps), late-marker=MS:FILE (a non-daemon
+ * thread writes FILE after MS milliseconds, when main has long returned).
+ */
+public final class ProbeApp {
+    private ProbeApp() {
+    }
+
+    public static void main(String[] args) throws Exception {
+        for (String command : args) {
+            if (command.equals("print")) {
+                System.out.println("args=" + String.join("|", args));
+                System.out.println("probe.property=" + System.getProperty("probe.property"));
+                System.out.println("from.argfile=" + System.getProperty("from.argfile"));
+                System.out.println("maxMemoryMB=" + Runtime.getRuntime().maxMemory() / (1024 * 1024));
+                System.out.println("classpath=" + System.getProperty("java.class.path"));
+                System.out.println("service=" + System.getProperty("morix.isService"));
+            } else if (command.equals("greet")) {
+                Class<?> greeting = Class.forName("com.morix.launchertest.lib.Greeting");
+                System.out.println("greeting=" + greeting.getMethod("text").invoke(null));
+            } else if (command.startsWith("exit=")) {
+                System.out.flush();
+                System.exit(Integer.parseInt(command.substring(5)));
+            } else if (command.equals("throw-while-busy")) {
+                Thread busy = new Thread(() -> sleep(120_000));
+                busy.start();
+                throw new IllegalStateException("thrown by the probe application");
+            } else if (command.startsWith("late-marker=")) {
+                String[] parts = command.substring(12).split(":", 2);
+                long delay = Long.parseLong(parts[0]);
+                String file = parts[1];
+                Thread late = new Thread(() -> {
+                    sleep(delay);
+                    try {
+                        Files.write(Paths.get(file), "written after main".getBytes(StandardCharsets.UTF_8));
+                    } catch (IOException e) {
+                        throw new RuntimeException(e);
+                    }
+                });
+                late.start();
+            }
+        }
+        System.out.println("main done");
+    }
+
+    private static void sleep(long milliseconds) {
+        try {
+            Thread.sleep(milliseconds);
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+        }
+    }
+}

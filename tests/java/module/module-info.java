@@ -1,0 +1,3 @@
+module app.mod {
+    requires com.morix.runtime;
+}
