@@ -143,3 +143,16 @@ TEST_F(LaunchTest, TheInstallerFlavourRegistersItsNativesAndUsesItsOwnLauncherCl
               (std::vector<std::string>{"true", "false"}));
     EXPECT_TRUE(contains(log(), "registering helper dll failed")) << log();
 }
+
+TEST_F(LaunchTest, ALongPathReachesTheLibraryPathWhole) {
+    FakeRuntime& jre = recordingRuntime();
+    std::wstring longPath = L"C:\\windows\\system32;C:\\windows";
+    for (int i = 0; longPath.size() < 20000; ++i) {
+        longPath += L";C:\\tools\\directory-number-" + std::to_wstring(i);
+    }
+    ProcessResult result = launch(application({}), L"/run", "", {{L"PATH", longPath}});
+    EXPECT_EQ(result.exitCode, 0u) << log();
+    const std::vector<std::string> all = options();
+    const std::string expected = "-Djava.library.path=" + narrow(jre.home()) + "\\bin;" + narrow(longPath);
+    EXPECT_NE(std::find(all.begin(), all.end(), expected), all.end());
+}
