@@ -141,6 +141,35 @@ std::wstring utf8ToWide(std::string_view text) {
     return wide;
 }
 
+namespace {
+
+template <typename Char>
+std::vector<std::basic_string<Char>> splitNonEmpty(std::basic_string_view<Char> text, Char separator) {
+    std::vector<std::basic_string<Char>> pieces;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(separator, start);
+        if (end == std::basic_string_view<Char>::npos) {
+            end = text.size();
+        }
+        if (end > start) {
+            pieces.emplace_back(text.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return pieces;
+}
+
+} // namespace
+
+std::vector<std::string> splitList(std::string_view text, char separator) {
+    return splitNonEmpty(text, separator);
+}
+
+std::vector<std::wstring> splitList(std::wstring_view text, wchar_t separator) {
+    return splitNonEmpty(text, separator);
+}
+
 bool startsWith(std::wstring_view text, std::wstring_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }

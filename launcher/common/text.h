@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace morix {
 
@@ -38,6 +39,10 @@ template <typename String>
 String cutToCapacity(const String& value, size_t capacity) {
     return value.size() < capacity ? value : value.substr(0, capacity == 0 ? 0 : capacity - 1);
 }
+
+// The non-empty pieces of a list such as "a;;b;" (here a and b), in order.
+std::vector<std::string> splitList(std::string_view text, char separator = ';');
+std::vector<std::wstring> splitList(std::wstring_view text, wchar_t separator = L';');
 
 bool startsWith(std::wstring_view text, std::wstring_view prefix);
 bool startsWith(std::string_view text, std::string_view prefix);

@@ -152,16 +152,9 @@ int extractFiles() {
     // Names are separated by ";"; empty names between separators are skipped and read no record.
     const std::string names = getConfigStringCopy(2003);
     int extracted = 0;
-    size_t start = 0;
-    while (extracted < count && start < names.size()) {
-        size_t end = names.find(';', start);
-        if (end == std::string::npos) {
-            end = names.size();
-        }
-        const std::string name = names.substr(start, end - start);
-        start = end + 1;
-        if (name.empty()) {
-            continue;
+    for (const std::string& name : splitList(names)) {
+        if (extracted >= count) {
+            break;
         }
         const std::string path = formatNarrow("%s\\%s", appTempDir.c_str(), name.c_str());
         if (leavesDirectory(name)) {

@@ -360,24 +360,15 @@ std::wstring resolveFullPathWide(const std::wstring& path, bool narrowSafe, bool
 std::string resolvePathList(const std::string& list,
                             const std::function<void(const std::string&)>& callback) {
     std::string result;
-    size_t start = 0;
-    while (start <= list.size()) {
-        size_t end = list.find(';', start);
-        std::string element = list.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (!element.empty()) {
-            if (!result.empty()) {
-                result += ';';
-            }
-            std::string resolved = resolvePath(element);
-            result += resolved;
-            if (callback) {
-                callback(resolved);
-            }
+    for (const std::string& element : splitList(list)) {
+        if (!result.empty()) {
+            result += ';';
         }
-        if (end == std::string::npos) {
-            break;
+        std::string resolved = resolvePath(element);
+        result += resolved;
+        if (callback) {
+            callback(resolved);
         }
-        start = end + 1;
     }
     return result;
 }

@@ -103,25 +103,15 @@ bool findPreviousInstallationInView(HKEY hive, REGSAM view, std::string& javaExe
         return false;
     }
     logMessage(L"found installations: %S", directories->c_str());
-    size_t start = 0;
-    while (start <= directories->size()) {
-        size_t end = directories->find(';', start);
-        std::string directory =
-            directories->substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (!directory.empty()) {
-            std::string home = directory + "\\jre";
-            if (!javaExeFromHome(javaExe, home)) {
-                logMessage(L"did not find java in %S", home.c_str());
-            } else if (checkJavaExe(javaExe, version, minimum, maximum, false, true)) {
-                return true;
-            } else {
-                logMessage(L"java version did not match in %S", home.c_str());
-            }
+    for (const std::string& directory : splitList(*directories)) {
+        std::string home = directory + "\\jre";
+        if (!javaExeFromHome(javaExe, home)) {
+            logMessage(L"did not find java in %S", home.c_str());
+        } else if (checkJavaExe(javaExe, version, minimum, maximum, false, true)) {
+            return true;
+        } else {
+            logMessage(L"java version did not match in %S", home.c_str());
         }
-        if (end == std::string::npos) {
-            break;
-        }
-        start = end + 1;
     }
     return false;
 }

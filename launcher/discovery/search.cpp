@@ -25,19 +25,8 @@ struct SearchEntry {
 
 std::vector<SearchEntry> searchEntries() {
     std::vector<SearchEntry> entries;
-    const std::string sequence = getConfigString(128);
-    size_t start = 0;
-    while (start < sequence.size()) {
-        size_t end = sequence.find(';', start);
-        std::string entry =
-            sequence.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (!entry.empty()) {
-            entries.push_back({entry[0], entry.substr(1)});
-        }
-        if (end == std::string::npos) {
-            break;
-        }
-        start = end + 1;
+    for (const std::string& entry : splitList(getConfigString(128))) {
+        entries.push_back({entry[0], entry.substr(1)});
     }
     return entries;
 }

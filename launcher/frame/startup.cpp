@@ -98,15 +98,8 @@ void changeWorkingDirectory() {
 
 std::wstring reducePathList(const std::wstring& path, const std::wstring& windowsDirectory) {
     std::wstring reduced;
-    size_t start = 0;
-    while (start < path.size()) {
-        size_t end = path.find(L';', start);
-        if (end == std::wstring::npos) {
-            end = path.size();
-        }
-        std::wstring_view element(path.data() + start, end - start);
-        start = end + 1;
-        if (!element.empty() && beginsWithNoCase(element, windowsDirectory)) {
+    for (const std::wstring& element : splitList(path)) {
+        if (beginsWithNoCase(element, windowsDirectory)) {
             if (!reduced.empty()) {
                 reduced += L';';
             }

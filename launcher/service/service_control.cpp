@@ -119,17 +119,10 @@ bool queryServiceConfig(SC_HANDLE service, std::vector<char>& buffer, DWORD& nee
 std::optional<std::wstring> getServiceDependencies() {
     const std::wstring setting = getConfigStringWide(149);
     std::wstring list;
-    size_t start = 0;
-    while (start < setting.size()) {
-        size_t comma = setting.find(L',', start);
-        if (comma == std::wstring::npos) {
-            comma = setting.size();
-        }
-        if (comma > start) {
-            list.append(setting, start, comma - start);
-            list.push_back(L'\0');
-        }
-        start = comma + 1;
+    // Runs of commas and commas at either end give no empty names; spaces stay part of the names.
+    for (const std::wstring& name : splitList(setting, L',')) {
+        list += name;
+        list.push_back(L'\0');
     }
     if (list.empty()) {
         return std::nullopt;

@@ -20,23 +20,6 @@ constexpr int kModulePathId = 132;
 // Enough for any application's archive directory; a directory with more is not listed further.
 constexpr size_t kMaxArchives = 100000;
 
-std::vector<std::string> splitEntries(const std::string& text) {
-    std::vector<std::string> entries;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find(';', start);
-        std::string entry = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (!entry.empty()) {
-            entries.push_back(entry);
-        }
-        if (end == std::string::npos) {
-            break;
-        }
-        start = end + 1;
-    }
-    return entries;
-}
-
 void dropTrailingSeparator(std::string& text) {
     if (!text.empty() && text.back() == ';') {
         text.pop_back();
@@ -90,7 +73,7 @@ bool addArchivesInDirectory(std::string& text, const std::string& directory, con
 
 void addPathEntries(int id, std::string& text) {
     const std::string configured = getConfigString(id);
-    const std::vector<std::string> entries = splitEntries(configured);
+    const std::vector<std::string> entries = splitList(configured);
     logMessage(L"entry %S", configured.c_str());
     logMessage(L"entries %d", static_cast<int>(entries.size()));
     for (const std::string& entry : entries) {
