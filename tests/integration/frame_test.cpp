@@ -92,3 +92,18 @@ TEST_F(FrameTest, TheUsersLanguageSelectsTheMessageSetsInFileOrder) {
     EXPECT_TRUE(contains(log(), "language/country is " + (key.empty() ? std::string("en_US") : key)))
         << log();
 }
+
+TEST_F(FrameTest, ALauncherInADirectoryTheCodePageCannotNameHasAUsableNarrowPath) {
+    const std::wstring directory = dir_.file(L"\u4E2D\u6587 app");
+    createDirectory(directory);
+    const std::wstring probe = directory + L"\\probe.exe";
+    writeLauncher(probe, withType("0"), binFile(L"morix-probe.exe"));
+    ProcessResult result = run(probe, L"paths");
+    ASSERT_EQ(result.exitCode, 0u) << result.output;
+    const std::string narrowPath = result.output.substr(7, result.output.find('\n') - 7); // after "narrow="
+    EXPECT_EQ(narrowPath.find('?'), std::string::npos) << narrowPath;
+    EXPECT_TRUE(narrowPath.ends_with(".exe") || narrowPath.ends_with(".EXE")) << narrowPath;
+    // The narrow form names the same file for the ANSI file functions.
+    EXPECT_NE(GetFileAttributesA(narrowPath.c_str()), INVALID_FILE_ATTRIBUTES) << narrowPath;
+    EXPECT_TRUE(contains(result.output, "wide=" + narrow(probe) + "\n")) << result.output;
+}
