@@ -102,6 +102,11 @@ int startServiceDispatcher() {
         logError(L"StartServiceCtrlDispatcher failed with error %d", static_cast<int>(GetLastError()));
     }
     logMessage(L"StartServiceCtrlDispatcher returned");
+    if (hostIsEnding()) {
+        // The service has reported its end and its thread is ending the process: returning would run
+        // the exit handlers beside that thread.
+        awaitHostEnd();
+    }
     return 0;
 }
 

@@ -18,7 +18,12 @@ namespace {
 // The service-specific code that a service which could not start its child ends with.
 constexpr DWORD kChildStartFailure = 5000;
 
+// The service thread ends the process within milliseconds of its stopped report; this only bounds the
+// main thread's wait should it not.
+constexpr DWORD kHostEndGraceMs = 10000;
+
 SRWLOCK statusLock = SRWLOCK_INIT;
+std::atomic<bool> hostEnding{false};
 
 class StatusLock {
 public:
@@ -158,6 +163,13 @@ void startOutputConsumer(UniqueHandle outputRead) {
     }
 }
 
+// Ends the host at once with 0: no exit handler or static destructor may run while another thread of
+// the host is still at work.
+[[noreturn]] void endHost() {
+    TerminateProcess(GetCurrentProcess(), 0);
+    ExitProcess(0); // not reached: the process ends in the call above
+}
+
 // Waits for the child, reports the end of the service when it was asked for or the child ended cleanly,
 // and ends the host at once: nothing in this process may run after the service has stopped.
 [[noreturn]] void superviseChild(UniqueHandle process, UniqueHandle thread) {
@@ -168,6 +180,8 @@ void startOutputConsumer(UniqueHandle outputRead) {
         exitCode = 0;
     }
     logMessage(L"process terminated with exit code %d", static_cast<int>(exitCode));
+    // Set before the report below, which lets the dispatcher return on the main thread.
+    hostEnding = true;
     if (exitCode == 0 || currentState() == SERVICE_STOP_PENDING) {
         if (!reportState(SERVICE_STOPPED)) {
             logError(L"SetServiceStatus 10 failed %d", static_cast<int>(GetLastError()));
@@ -177,8 +191,7 @@ void startOutputConsumer(UniqueHandle outputRead) {
     process.reset();
     thread.reset();
     logMessage(L"exiting");
-    TerminateProcess(GetCurrentProcess(), 0);
-    ExitProcess(0); // not reached: the process ends in the call above
+    endHost();
 }
 
 } // namespace
@@ -218,6 +231,16 @@ void ShutdownChannel::write(UniqueHandle writeEnd, int code) {
     // Closed whether or not the line went out: the child then reads the end of its input.
     writeEnd.reset();
     logMessage(L"shutdown sent");
+}
+
+bool hostIsEnding() {
+    return hostEnding;
+}
+
+void awaitHostEnd() {
+    Sleep(kHostEndGraceMs);
+    logError(L"the service thread did not end the host within %d ms", static_cast<int>(kHostEndGraceMs));
+    endHost();
 }
 
 void sendShutdown(int code) {

@@ -44,6 +44,13 @@ private:
 
 extern ShutdownChannel shutdownPipe;
 
+// Once the child has ended, the service thread reports the end of the service and ends the process
+// itself. The stopped report lets the dispatcher return on the main thread meanwhile; that thread must
+// then leave the end to the service thread rather than run the exit handlers beside it.
+bool hostIsEnding();
+// Waits for the service thread to end the process; ends it with 0 itself if that takes too long.
+[[noreturn]] void awaitHostEnd();
+
 // The child's command line holds at most this many characters, terminator included.
 inline constexpr size_t kChildCommandLineCapacity = 12000;
 

@@ -299,6 +299,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (!arguments.empty() && arguments.back() == kRestartMarker) {
         morix::test::runScriptedChild();
     }
+    if (arguments.empty()) {
+        morix::test::recordHostExitHandlers();
+    }
     if (arguments.empty() || !commands().count(arguments.front())) {
         return launcherMain();
     }

@@ -116,6 +116,10 @@ void applyProbeEnvironment() {
     }
 }
 
+void recordHostExitHandlers() {
+    std::atexit([] { record(L"host-exit-handlers.txt", "ran\n"); });
+}
+
 void runScriptedChild() {
     const std::map<std::string, std::string> script = readScript();
     record(L"child-command-line.txt", wideToUtf8(GetCommandLineW()));

@@ -21,6 +21,10 @@ inline constexpr const wchar_t* kChildScript = L"child-script.txt";
 // a probe started by the service control manager logs where the test looks.
 void applyProbeEnvironment();
 
+// Makes the C runtime's exit handlers record, in host-exit-handlers.txt beside the probe, that they ran.
+// The service host ends without them once it has reported its end; this shows whether it did.
+void recordHostExitHandlers();
+
 // Runs the script and ends the process with its exit code.
 [[noreturn]] void runScriptedChild();
 

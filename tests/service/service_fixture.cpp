@@ -94,8 +94,9 @@ std::string ServiceTest::awaitChildFile(const std::wstring& probe, const std::ws
 }
 
 void ServiceTest::forgetChildFiles(const std::wstring& probe) {
-    for (const wchar_t* name : {L"child-command-line.txt", L"child-started.txt", L"child-wrote.txt",
-                                L"child-input.bin", L"child-finished.txt", L"child-release"}) {
+    for (const wchar_t* name :
+         {L"child-command-line.txt", L"child-started.txt", L"child-wrote.txt", L"child-input.bin",
+          L"child-finished.txt", L"child-release", L"host-exit-handlers.txt"}) {
         DeleteFileW((directoryOf(probe) + L"\\" + name).c_str());
     }
 }

@@ -94,9 +94,17 @@ TEST_F(ServiceHostTest, AStopSendsZeroAndLineFeedThenEndOfInputAndStopsWhateverT
     const std::wstring probe = makeServiceProbe(named(name));
     writeScript(probe, "until=eof\nexit=7\n");
     installAndStart(probe);
+    HANDLE host =
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, queryStatus(name).dwProcessId);
+    ASSERT_NE(host, nullptr);
     ProcessResult stop = run(probe, L"/stop");
     EXPECT_EQ(stop.output, "Stopping service '" + narrow(name) + "'.\nService stopped\n");
     EXPECT_EQ(awaitChildFile(probe, L"child-finished.txt"), "input-ended=1\nexit=7\n");
+    // The stopped report lets the dispatcher return on the host's main thread; the host still ends
+    // without running its exit handlers.
+    EXPECT_EQ(exitCodeOfHost(host), 0u);
+    CloseHandle(host);
+    EXPECT_FALSE(pathExists(dir_.file(L"host-exit-handlers.txt")));
     EXPECT_EQ(readFile(dir_.file(L"child-input.bin")), "0\n");
     SERVICE_STATUS_PROCESS status = queryStatus(name);
     EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
@@ -104,7 +112,8 @@ TEST_F(ServiceHostTest, AStopSendsZeroAndLineFeedThenEndOfInputAndStopsWhateverT
     std::string log = hostLogs();
     for (const char* line :
          {"] service name is '", "] control handler request 1\n", "] sending shutdown1 0\n",
-          "] shutdown sent\n", "] process terminated with exit code 7\n"}) {
+          "] shutdown sent\n", "] process terminated with exit code 7\n", "] service stopped set\n",
+          "] exiting\n"}) {
         EXPECT_TRUE(contains(log, line)) << line << "\n" << log;
     }
     EXPECT_FALSE(contains(log, "sending shutdown failed")) << log;
@@ -122,6 +131,8 @@ TEST_F(ServiceHostTest, AChildEndingByItselfStopsTheServiceOnlyWithExitCodeZero)
         writeFile(dir_.file(L"exit" + std::to_wstring(exitCode) + L"\\child-release"), "");
         EXPECT_EQ(exitCodeOfHost(host), 0u) << exitCode;
         CloseHandle(host);
+        EXPECT_FALSE(pathExists(dir_.file(L"exit" + std::to_wstring(exitCode) + L"\\host-exit-handlers.txt")))
+            << exitCode;
         if (exitCode == 0) {
             EXPECT_TRUE(waitForState(name, SERVICE_STOPPED));
         }
