@@ -1,5 +1,6 @@
 #include "harness/bridged_runtime.h"
 
+#include "common/handles.h"
 #include "harness/harness.h"
 
 #include <stdexcept>
@@ -28,6 +29,16 @@ void installBridgedRuntime(const std::wstring& home) {
                                      std::to_string(GetLastError()) + "); is the bridged runtime built?");
         }
     }
+}
+
+std::wstring unixPath(const std::wstring& windowsPath) {
+    using ToUnix = char*(CDECL*)(const wchar_t*);
+    static const ToUnix toUnix =
+        lookupFunction<ToUnix>(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
+    char* path = toUnix != nullptr ? toUnix(windowsPath.c_str()) : nullptr;
+    std::wstring result = path != nullptr ? wide(path) : std::wstring();
+    HeapFree(GetProcessHeap(), 0, path);
+    return result;
 }
 
 } // namespace morix::test

@@ -23,6 +23,10 @@ namespace morix::test {
 // has no bridged runtime.
 void installBridgedRuntime(const std::wstring& home);
 
+// The Unix path of a Windows path, for files that Java (which runs on Linux behind the bridge) opens
+// itself; empty when Wine knows no Unix path for it.
+std::wstring unixPath(const std::wstring& windowsPath);
+
 // The files of a runtime home, relative to it.
 inline constexpr const wchar_t* kBridgedRuntimeFiles[] = {L"bin\\java.exe", L"bin\\javaw.exe",
                                                           L"bin\\jli.dll", L"bin\\server\\jvm.dll"};

@@ -48,17 +48,6 @@ std::wstring joinArguments(std::initializer_list<std::wstring> parts) {
     return line;
 }
 
-// The Unix path of a Windows path, for files that the Java side (which runs on Linux) opens itself.
-std::wstring unixPath(const std::wstring& windowsPath) {
-    using ToUnix = char*(CDECL*)(const wchar_t*);
-    static const ToUnix toUnix =
-        morix::lookupFunction<ToUnix>(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
-    char* path = toUnix(windowsPath.c_str());
-    std::wstring result = path != nullptr ? wide(path) : std::wstring();
-    HeapFree(GetProcessHeap(), 0, path);
-    return result;
-}
-
 // Whether a Unix path that Java reports is the Windows file `windowsPath` (compared by file identity).
 bool isSameFile(const std::string& unixPath, const std::wstring& windowsPath) {
     using ToDos = wchar_t*(CDECL*)(const char*);

@@ -1,0 +1,215 @@
+// The real launcher as a service that runs a real Java application: the bridged runtime beside it, the
+// Java-side runtime and a test application on its class path. Wine's service manager starts services
+// with an environment of its own, which no test can change, so everything the launcher needs comes from
+// its payload: the runtime as a directory beside it, the application's trace directory as an argument.
+// What happened shows in the service's status, the application's traces and the processes left.
+#include "service_fixture.h"
+
+#include "common/handles.h"
+#include "harness/bridged_runtime.h"
+#include "harness/fake_runtime.h"
+
+#include <tlhelp32.h>
+
+using namespace morix::test;
+using morix::UniqueHandle;
+using morix::UniqueServiceHandle;
+using morix::payload::Payload;
+
+namespace {
+
+constexpr const char* kPidKey = "SOFTWARE\\quarrystone\\morix\\pids";
+
+std::wstring imageOf(DWORD pid) {
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    std::wstring image(MAX_PATH * 4, L'\0');
+    DWORD size = static_cast<DWORD>(image.size());
+    if (!process || !QueryFullProcessImageNameW(process.get(), 0, image.data(), &size)) {
+        return {};
+    }
+    image.resize(size);
+    return image;
+}
+
+bool samePath(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+// The running processes whose program is `image`, with their parents.
+std::vector<PROCESSENTRY32W> processesOf(const std::wstring& image) {
+    std::vector<PROCESSENTRY32W> found;
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) {
+        return found;
+    }
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        if (samePath(imageOf(entry.th32ProcessID), image)) {
+            found.push_back(entry);
+        }
+    }
+    return found;
+}
+
+std::vector<DWORD> pidsOf(const std::vector<PROCESSENTRY32W>& processes) {
+    std::vector<DWORD> pids;
+    for (const PROCESSENTRY32W& process : processes) {
+        pids.push_back(process.th32ProcessID);
+    }
+    return pids;
+}
+
+// The exit code of a process that ends within the time limit, or none.
+std::optional<DWORD> exitCodeWithin(const UniqueHandle& process, DWORD timeoutMs) {
+    DWORD code = 0;
+    if (WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(process.get(), &code)) {
+        return std::nullopt;
+    }
+    return code;
+}
+
+bool serviceExists(const std::wstring& name) {
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    UniqueServiceHandle service(manager ? OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_STATUS)
+                                        : nullptr);
+    return static_cast<bool>(service);
+}
+
+} // namespace
+
+class JavaServiceTest : public ServiceTest {
+protected:
+    // The installed application: "My App\app.exe", its runtime in jre, the jars in lib.
+    JavaServiceTest()
+        : app_(dir_.file(L"My App")), traces_(app_ + L"\\traces"), launcher_(app_ + L"\\app.exe") {
+        createDirectory(app_);
+        createDirectory(traces_);
+        createDirectory(app_ + L"\\lib");
+        installBridgedRuntime(app_ + L"\\jre");
+        for (auto [built, installed] : {std::pair{L"morix-runtime.jar", L"morix-runtime.jar"},
+                                        std::pair{L"service-test-app.jar", L"service-app.jar"}}) {
+            EXPECT_TRUE(CopyFileW(binFile(built).c_str(), (app_ + L"\\lib\\" + installed).c_str(), FALSE));
+        }
+    }
+
+    // Every instance of the application returns from main once the release file exists; whatever runs
+    // after that is ended. Then the state the runs left in the registry goes.
+    ~JavaServiceTest() override {
+        writeFile(traces_ + L"\\release", "");
+        waitUntil(20000, [&] { return processesOf(launcher_).empty(); });
+        for (const PROCESSENTRY32W& left : processesOf(launcher_)) {
+            UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, left.th32ProcessID));
+            if (process) {
+                TerminateProcess(process.get(), 1);
+                WaitForSingleObject(process.get(), 5000);
+            }
+        }
+        deleteRegistryTree(HKEY_CURRENT_USER, versionCacheKey(app_ + L"\\jre\\bin\\java.exe"));
+        std::string instanceKey = narrow(launcher_);
+        for (char& c : instanceKey) {
+            c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        }
+        RegDeleteKeyValueA(HKEY_CURRENT_USER, kPidKey, instanceKey.c_str());
+    }
+
+    // The application's launcher as the service `name`, with the configuration `more` added.
+    void makeApplication(const std::wstring& name, std::vector<std::pair<int32_t, std::string>> more = {}) {
+        Payload p;
+        p.strings = {{101, narrow(name)},
+                     {128, "Rjre"},
+                     {121, "D1lib\\morix-runtime.jar;D1lib\\service-app.jar"},
+                     {122, "com.morix.servicetest.ServiceApp"},
+                     {124, "\"" + narrow(unixPath(traces_)) + "\""}};
+        p.strings.insert(p.strings.end(), more.begin(), more.end());
+        writeLauncher(launcher_, p);
+    }
+
+    // A trace of the application, once it exists (empty after the time limit).
+    std::string awaitTrace(const std::wstring& name, DWORD timeoutMs = 60000) {
+        const std::wstring path = traces_ + L"\\" + name;
+        waitUntil(timeoutMs, [&] { return pathExists(path); });
+        return readFile(path);
+    }
+
+    std::wstring app_;
+    std::wstring traces_;
+    std::wstring launcher_;
+};
+
+TEST_F(JavaServiceTest, TheServiceRunsTheApplicationAndAStopRunsItsShutdownHooksLeavingNothingBehind) {
+    const std::wstring name = uniqueName();
+    const std::string n = narrow(name);
+    makeApplication(name);
+    ProcessResult install = run(launcher_, L"/install");
+    ASSERT_EQ(install.output, "Installed service '" + n + "'.\n");
+
+    // Start parameters travel through the manager, the host and the child's command line to main.
+    ProcessResult start = run(launcher_, L"/start " + name + L" x \"y z\"");
+    ASSERT_EQ(start.output, "Starting service '" + n + "'.\n");
+    ASSERT_EQ(awaitTrace(L"service-started.txt"), "args=[x, y z]\n");
+    ProcessResult status = run(launcher_, L"/status");
+    EXPECT_EQ(status.output, "Running.\n");
+    EXPECT_EQ(status.exitCode, 0u);
+
+    // Two processes of the launcher: the host that the manager started and the child that runs Java.
+    const DWORD hostPid = queryStatus(name).dwProcessId;
+    std::vector<PROCESSENTRY32W> running = processesOf(launcher_);
+    ASSERT_EQ(running.size(), 2u);
+    const PROCESSENTRY32W& child = running[0].th32ProcessID == hostPid ? running[1] : running[0];
+    EXPECT_EQ(child.th32ParentProcessID, hostPid);
+    UniqueHandle host(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, hostPid));
+    UniqueHandle javaChild(
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, child.th32ProcessID));
+    ASSERT_TRUE(host && javaChild);
+
+    ProcessResult stop = run(launcher_, L"/stop");
+    EXPECT_EQ(stop.output, "Stopping service '" + n + "'.\nService stopped\n");
+    EXPECT_EQ(stop.exitCode, 0u);
+    EXPECT_EQ(awaitTrace(L"service-stopped.txt", 20000), "shutdown hook ran\n");
+    EXPECT_EQ(exitCodeWithin(javaChild, 20000), std::optional<DWORD>(0));
+    EXPECT_EQ(exitCodeWithin(host, 20000), std::optional<DWORD>(0));
+    status = run(launcher_, L"/status");
+    EXPECT_EQ(status.output, "Not running.\n");
+    EXPECT_EQ(status.exitCode, 3u);
+
+    ProcessResult uninstall = run(launcher_, L"/uninstall");
+    EXPECT_EQ(uninstall.output, "Service is already stopped.\nUninstalled service '" + n + "'.\n");
+    EXPECT_EQ(uninstall.exitCode, 0u);
+    EXPECT_TRUE(waitUntil(10000, [&] { return !serviceExists(name); }));
+    EXPECT_TRUE(processesOf(launcher_).empty());
+}
+
+// Global\ as a real installation needs it: on Windows a service runs in a session of its own, apart from
+// the users' Local\ namespaces (Wine runs both in one session).
+TEST_F(JavaServiceTest, ASingleInstanceServiceStopsAtOnceWhileAnotherInstanceRuns) {
+    const std::wstring name = uniqueName();
+    makeApplication(name, {{10005, "1"}, {158, "1"}});
+    ProcessOptions options;
+    options.environment = {{L"TMP", tmp_}, {L"TEMP", tmp_}, {L"MORIX_LOG", L"yes"}};
+    RunningProcess first(quoteArgument(launcher_) + L" /run first", options);
+    ASSERT_EQ(awaitTrace(L"run-started.txt"), "args=[first]\n");
+
+    ASSERT_EQ(run(launcher_, L"/install").exitCode, 0u);
+    ASSERT_EQ(run(launcher_, L"/start").exitCode, 0u);
+    // The host reports stopped by itself only for a child that ended with 0: no stop was asked for.
+    ASSERT_TRUE(waitForState(name, SERVICE_STOPPED));
+    SERVICE_STATUS_PROCESS status = queryStatus(name);
+    EXPECT_EQ(status.dwWin32ExitCode, 0u);
+    EXPECT_EQ(status.dwServiceSpecificExitCode, 0u);
+    EXPECT_TRUE(
+        waitUntil(10000, [&] { return pidsOf(processesOf(launcher_)) == std::vector<DWORD>{first.pid()}; }));
+    EXPECT_FALSE(pathExists(traces_ + L"\\service-started.txt"));
+    EXPECT_EQ(run(launcher_, L"/status").output, "Not running.\n");
+
+    // Alone, the same service runs the application.
+    writeFile(traces_ + L"\\release", "");
+    EXPECT_EQ(first.wait(30000).exitCode, 0u);
+    DeleteFileW((traces_ + L"\\release").c_str());
+    ASSERT_EQ(run(launcher_, L"/start").exitCode, 0u);
+    EXPECT_EQ(awaitTrace(L"service-started.txt"), "args=[]\n");
+    EXPECT_EQ(run(launcher_, L"/stop").output, "Stopping service '" + narrow(name) + "'.\nService stopped\n");
+    EXPECT_EQ(awaitTrace(L"service-stopped.txt", 20000), "shutdown hook ran\n");
+}
