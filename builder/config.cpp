@@ -4,6 +4,7 @@
 
 #include <toml++/toml.h>
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <limits>
@@ -54,6 +55,28 @@ std::optional<std::string> valueText(const toml::node& node) {
         return std::string(*b ? "1" : "0");
     }
     return std::nullopt;
+}
+
+// The launcher writes an included file below its temporary directory and creates only one directory
+// level for it: a name it could not place there is refused here, not at the user's first start.
+const char* includedNameProblem(const std::string& name) {
+    if (name.front() == '\\' || name.find(':') != std::string::npos) {
+        return "must be relative";
+    }
+    if (std::count(name.begin(), name.end(), '\\') > 1) {
+        return "may have at most one directory level";
+    }
+    const size_t slash = name.find('\\');
+    for (const std::string& part :
+         {name.substr(0, slash), slash == std::string::npos ? "" : name.substr(slash + 1)}) {
+        if (part == "." || part == "..") {
+            return "may not contain \".\" or \"..\" parts";
+        }
+    }
+    if (name.back() == '\\') {
+        return "must name a file";
+    }
+    return nullptr;
 }
 
 class ConfigReader {
@@ -142,6 +165,10 @@ public:
             if (!narrowName || narrowName->empty() || narrowName->find(';') != std::string::npos) {
                 return fail("the included file name '" + *name +
                             "' must be non-empty Windows-1252 text without ';'");
+            }
+            std::replace(narrowName->begin(), narrowName->end(), '/', '\\');
+            if (const char* problem = includedNameProblem(*narrowName)) {
+                return fail("the included file name '" + *name + "' " + problem);
             }
             std::filesystem::path path = base_ / std::filesystem::u8path(*source);
             std::ifstream in(path, std::ios::binary);

@@ -173,3 +173,22 @@ TEST(BuilderConfig, DefaultMessagesFillOnlyWhatTheConfigurationLeavesOpen) {
     EXPECT_TRUE(p->wideStrings.empty());
     fs::remove(file);
 }
+
+TEST(BuilderConfig, IncludedFileNamesTheLauncherCannotPlaceAreRefused) {
+    const fs::path dir = fs::temp_directory_path() / ("morix-names-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::ofstream(dir / "data.txt") << "data";
+    auto load = [&](const std::string& name, std::string& error) {
+        std::ofstream(dir / "c.toml") << "[[files]]\nname = '" << name << "'\nsource = \"data.txt\"\n";
+        return morix::builder::loadConfig(dir / "c.toml", error);
+    };
+    std::string error;
+    std::optional<morix::payload::Payload> p = load("lib/app.jar", error);
+    ASSERT_TRUE(p) << error;
+    EXPECT_EQ(p->files.at(0).name, "lib\\app.jar");
+    for (const char* bad : {"a\\b\\c.jar", "..\\x.jar", "C:\\x.jar", "\\x.jar", "lib\\", "./x.jar"}) {
+        EXPECT_FALSE(load(bad, error)) << bad;
+        EXPECT_NE(error.find("included file name"), std::string::npos) << error;
+    }
+    fs::remove_all(dir);
+}
