@@ -20,7 +20,8 @@ trap 'rm -rf "$work"' EXIT
 failures=0
 
 windows() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
-# script(1) hands the command to a shell: every word in single quotes keeps its backslashes.
+# script(1) hands the command to $SHELL -c: every word in single quotes keeps its backslashes, and the
+# shell execs the driver, since a shell left waiting would itself die of the terminal's SIGINT (dash does).
 quoted() { printf "'%s'" "$1"; }
 
 # run NAME DRIVER_OPTIONS... -- JAVA_ARGUMENTS...: types Ctrl-C once $work/NAME.ready exists; sets $code.
@@ -29,7 +30,7 @@ run() {
     shift
     fifo="$work/$name.input"
     mkfifo "$fifo"
-    command="/usr/lib/wine/wine64 $(quoted "$bin/bridge-driver.exe") --option"
+    command="exec /usr/lib/wine/wine64 $(quoted "$bin/bridge-driver.exe") --option"
     command="$command $(quoted "-Djava.class.path=$(windows "$bin/bridge-check.jar")")"
     while [ "$1" != "--" ]; do
         command="$command $(quoted "$1")"
