@@ -42,7 +42,16 @@ bool variableIsYes(const char* name) {
     return length > 0 && length < sizeof value && std::string_view(value, length) == "yes";
 }
 
-bool writeUtf8(HANDLE file, std::string_view bytes) {
+// Writes the text as UTF-8 with Windows line ends, as a text-mode stream would.
+bool writeUtf8(HANDLE file, const std::wstring& text) {
+    std::string utf8;
+    for (char c : wideToUtf8(text)) {
+        if (c == '\n') {
+            utf8 += '\r';
+        }
+        utf8 += c;
+    }
+    std::string_view bytes = utf8;
     while (!bytes.empty()) {
         DWORD written = 0;
         if (!WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
@@ -67,7 +76,7 @@ bool createLogFile(LogState& state, const std::wstring& path) {
     time_t now = time(nullptr);
     const char* started = ctime(&now);
     std::wstring firstLine = formatWide(L"Started executable %s at %S\n", module, started ? started : "\n");
-    writeUtf8(file.get(), "\xEF\xBB\xBF" + wideToUtf8(firstLine));
+    writeUtf8(file.get(), L"\xFEFF" + firstLine);
     FlushFileBuffers(file.get());
     state.startMillis = nowMillis();
     return true;
@@ -116,7 +125,7 @@ void writeLine(const wchar_t* marker, const wchar_t* format, va_list args) {
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file) {
-            writeUtf8(file.get(), wideToUtf8(line));
+            writeUtf8(file.get(), line);
         }
     }
     LeaveCriticalSection(&state.lock);

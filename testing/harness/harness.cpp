@@ -319,8 +319,14 @@ ProcessResult runProcess(const std::wstring& commandLine, const ProcessOptions& 
     return process.wait(options.timeoutMs);
 }
 
+std::string readLogFile(const std::wstring& path) {
+    std::string text = readFile(path);
+    std::erase(text, '\r');
+    return text;
+}
+
 std::string readLog(const std::wstring& directory, int n) {
-    return readFile(directory + L"\\vrk_nlog_" + std::to_wstring(n) + L".log");
+    return readLogFile(directory + L"\\vrk_nlog_" + std::to_wstring(n) + L".log");
 }
 
 bool waitUntil(DWORD timeoutMs, const std::function<bool()>& condition) {

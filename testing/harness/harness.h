@@ -97,7 +97,9 @@ private:
 // Quotes an argument for a command line when it holds a space.
 std::wstring quoteArgument(const std::wstring& argument);
 
-// The diagnostic log number n in a directory (UTF-8 bytes, byte-order mark included), or empty.
+// A log file's text (UTF-8 bytes, byte-order mark included) with its line ends as "\n", or empty.
+std::string readLogFile(const std::wstring& path);
+// The diagnostic log number n in a directory.
 std::string readLog(const std::wstring& directory, int n = 1);
 
 std::string narrow(const std::wstring& text); // UTF-8

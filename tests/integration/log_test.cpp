@@ -2,6 +2,7 @@
 // line naming the executable, numbered files, and a time prefix on every line.
 #include "launcher_fixture.h"
 
+#include <algorithm>
 #include <regex>
 #include <sstream>
 
@@ -56,6 +57,10 @@ TEST_F(LogTest, ALogFileIsUtf8WithAStartLineAndTimedLines) {
     }
     EXPECT_TRUE(contains(text, "] command line " + narrow(quoteArgument(launcher)) + " /status\n")) << text;
     EXPECT_TRUE(std::regex_search(text, std::regex(R"(\] ERROR: .+)"))) << text;
+    // Windows line ends on disk, as a text-mode stream writes them.
+    std::string raw = readFile(tmp_ + L"\\vrk_nlog_1.log");
+    EXPECT_EQ(std::count(raw.begin(), raw.end(), '\n'), std::count(raw.begin(), raw.end(), '\r'));
+    EXPECT_TRUE(contains(raw, " /status\r\n")) << raw;
 }
 
 TEST_F(LogTest, ANewLogTakesTheFirstFreeNumber) {

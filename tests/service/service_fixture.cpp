@@ -124,7 +124,7 @@ bool ServiceTest::waitForState(const std::wstring& name, DWORD state, DWORD time
 std::string ServiceTest::hostLogs() const {
     std::string logs;
     for (const std::wstring& file : listDirectory(tmp_)) {
-        std::string text = readFile(tmp_ + L"\\" + file);
+        std::string text = readLogFile(tmp_ + L"\\" + file);
         if (contains(text, "] service main\n")) {
             logs += text;
         }
@@ -134,7 +134,7 @@ std::string ServiceTest::hostLogs() const {
 
 std::string ServiceTest::hostLogContaining(const std::string& text) const {
     for (const std::wstring& file : listDirectory(tmp_)) {
-        std::string log = readFile(tmp_ + L"\\" + file);
+        std::string log = readLogFile(tmp_ + L"\\" + file);
         if (contains(log, "] service main\n") && contains(log, text)) {
             return log;
         }

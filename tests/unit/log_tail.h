@@ -17,7 +17,7 @@ public:
 private:
     static std::string current() {
         std::optional<std::wstring> path = getLogFilePath();
-        return path ? readFile(*path) : std::string();
+        return path ? readLogFile(*path) : std::string();
     }
     size_t start_;
 };
