@@ -89,13 +89,13 @@ std::wstring suffixed(const std::wstring& base, const wchar_t* suffix) {
 std::string homeA() {
     std::string drive = environmentA("HOMEDRIVE");
     std::string path = environmentA("HOMEPATH");
-    return drive.empty() && path.empty() ? std::string() : drive + path;
+    return drive.empty() || path.empty() ? std::string() : drive + path;
 }
 
 std::wstring homeW() {
     std::wstring drive = environmentW(L"HOMEDRIVE");
     std::wstring path = environmentW(L"HOMEPATH");
-    return drive.empty() && path.empty() ? std::wstring() : drive + path;
+    return drive.empty() || path.empty() ? std::wstring() : drive + path;
 }
 
 std::string localAppDataTempA() {

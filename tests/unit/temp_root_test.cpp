@@ -7,35 +7,38 @@ using namespace morix;
 
 namespace {
 
-// Points TMP and TEMP (where GetTempPath looks) at a directory for one test.
-class TemporaryVariables {
+// Sets environment variables for one test (an empty value removes one) and restores them after it.
+class ScopedVariables {
 public:
-    explicit TemporaryVariables(const std::wstring& directory) {
-        save(L"TMP", tmp_);
-        save(L"TEMP", temp_);
-        SetEnvironmentVariableW(L"TMP", directory.c_str());
-        SetEnvironmentVariableW(L"TEMP", directory.c_str());
+    explicit ScopedVariables(std::initializer_list<std::pair<const wchar_t*, std::wstring>> values) {
+        for (const auto& [name, value] : values) {
+            wchar_t buffer[MAX_PATH * 4];
+            DWORD length = GetEnvironmentVariableW(name, buffer, MAX_PATH * 4);
+            saved_.emplace_back(name, length > 0 ? std::optional<std::wstring>(std::wstring(buffer, length))
+                                                 : std::nullopt);
+            SetEnvironmentVariableW(name, value.empty() ? nullptr : value.c_str());
+        }
     }
-    ~TemporaryVariables() {
-        SetEnvironmentVariableW(L"TMP", tmp_.c_str());
-        SetEnvironmentVariableW(L"TEMP", temp_.c_str());
+    ~ScopedVariables() {
+        for (const auto& [name, value] : saved_) {
+            SetEnvironmentVariableW(name, value ? value->c_str() : nullptr);
+        }
     }
 
 private:
-    static void save(const wchar_t* name, std::wstring& value) {
-        wchar_t buffer[MAX_PATH * 4];
-        DWORD length = GetEnvironmentVariableW(name, buffer, MAX_PATH * 4);
-        value.assign(buffer, length);
-    }
-    std::wstring tmp_;
-    std::wstring temp_;
+    std::vector<std::pair<const wchar_t*, std::optional<std::wstring>>> saved_;
 };
+
+// Points TMP and TEMP (where GetTempPath looks) at a directory for one test.
+ScopedVariables temporaryVariables(const std::wstring& directory) {
+    return ScopedVariables{{L"TMP", directory}, {L"TEMP", directory}};
+}
 
 } // namespace
 
 TEST(TempRoot, TheTemporaryPathComesFirstAndTheWriteProbeLeavesNothing) {
     test::TestDirectory dir;
-    TemporaryVariables variables(dir.path());
+    ScopedVariables variables = temporaryVariables(dir.path());
     std::optional<std::string> narrowRoot = searchTempRoot();
     ASSERT_TRUE(narrowRoot);
     EXPECT_EQ(test::wide(*narrowRoot), dir.path() + L"\\"); // as GetTempPath gives it
@@ -49,7 +52,7 @@ TEST(TempRoot, ANameTheCodePageCannotRepresentIsSkippedByTheNarrowSearchOnly) {
     test::TestDirectory dir;
     std::wstring unrepresentable = dir.file(L"temp-\u4E2D\u6587");
     test::createDirectory(unrepresentable);
-    TemporaryVariables variables(unrepresentable);
+    ScopedVariables variables = temporaryVariables(unrepresentable);
     std::optional<std::string> narrowRoot = searchTempRoot();
     ASSERT_TRUE(narrowRoot);
     EXPECT_EQ(narrowRoot->find('?'), std::string::npos) << *narrowRoot;
@@ -58,6 +61,27 @@ TEST(TempRoot, ANameTheCodePageCannotRepresentIsSkippedByTheNarrowSearchOnly) {
     ASSERT_TRUE(wideRoot);
     EXPECT_EQ(*wideRoot, unrepresentable + L"\\");
     EXPECT_TRUE(test::listDirectory(unrepresentable).empty());
+}
+
+TEST(TempRoot, TheHomeCandidateNeedsBothHomeVariables) {
+    test::TestDirectory dir;
+    const std::wstring home = dir.path();
+    // Below a file: no directory can be made there.
+    test::writeFile(dir.file(L"plain"), "");
+    const std::wstring missing = dir.file(L"plain\\temp");
+    ScopedVariables variables{{L"TMP", missing},
+                              {L"TEMP", missing},
+                              {L"USERPROFILE", missing},
+                              {L"HOMEDRIVE", home.substr(0, 2)},
+                              {L"HOMEPATH", home.substr(2)}};
+    EXPECT_EQ(test::wide(searchTempRoot().value_or("")), home);
+    EXPECT_EQ(searchTempRootWide().value_or(L""), home);
+    // A drive alone is no home: the search goes on to the next candidate instead of the drive's root.
+    ScopedVariables noPath{{L"HOMEPATH", L""}};
+    const std::wstring root = test::wide(searchTempRoot().value_or(""));
+    EXPECT_NE(root, home.substr(0, 2) + L"\\");
+    EXPECT_NE(root, home.substr(0, 2));
+    EXPECT_FALSE(root.empty());
 }
 
 TEST(TempRoot, TemporaryFileNamesAreNewEmptyFilesInTheRoot) {
