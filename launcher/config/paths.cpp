@@ -160,7 +160,7 @@ const std::string& getExecutableDirectory() {
 }
 
 const std::wstring& getExecutableDirectoryNarrowSafe() {
-    static const std::wstring directory = widenBytes(getExecutableDirectory());
+    static const std::wstring directory = narrowToWide(getExecutableDirectory());
     return directory;
 }
 

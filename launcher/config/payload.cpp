@@ -209,7 +209,7 @@ std::string getConfigString(int32_t id, size_t capacity) {
 }
 
 std::wstring getConfigStringWide(int32_t id, size_t capacity) {
-    return widenBytes(getConfigString(id, capacity));
+    return narrowToWide(getConfigString(id, capacity));
 }
 
 std::wstring getConfigWideString(int32_t id, size_t capacity) {

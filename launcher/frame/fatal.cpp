@@ -28,9 +28,9 @@ void writeToStandardOutput(const std::wstring& text) {
         }
         // A character device that is no console (NUL): fall through to the C runtime.
     }
-    // The C runtime's default conversion gives characters up to 0xFF their own byte and would drop the
-    // whole text for any other; those become "?" so that the message still reaches the reader.
-    std::printf("%s\n", narrowBytes(text).c_str());
+    // In the code page of the narrow functions, with "?" for what it lacks: the C runtime's default
+    // conversion would drop the whole text for a single character above 0xFF.
+    std::printf("%s\n", wideToNarrow(text).c_str());
     std::fflush(stdout);
 }
 
@@ -76,7 +76,7 @@ void showMessageById(int id, const wchar_t* insert) {
 }
 
 void showMessageByIdNarrow(int id, const std::string& insert) {
-    std::wstring wide = widenBytes(cutToCapacity(insert, kBufferSize));
+    std::wstring wide = narrowToWide(cutToCapacity(insert, kBufferSize));
     showMessageById(id, wide.c_str());
 }
 

@@ -174,7 +174,7 @@ bool replaceAll(std::wstring& text, std::wstring_view name, std::wstring_view va
 
 bool replaceAll(std::wstring& text, std::wstring_view name, std::string_view value, size_t capacity) {
     const std::string narrowValueText(value);
-    return replaceEvery(text, name, widenBytes(value), capacity, [&] {
+    return replaceEvery(text, name, narrowToWide(value), capacity, [&] {
         logMessage(L"expanding2 %s to %S in %s.", std::wstring(name).c_str(), narrowValueText.c_str(),
                    text.c_str());
     });

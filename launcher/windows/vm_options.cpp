@@ -275,7 +275,7 @@ void VmOptionAssembler::readVmOptionsFile(std::FILE* file, const std::wstring& p
         if (line[0] == '#') {
             continue;
         }
-        std::wstring option = widenBytes(line);
+        std::wstring option = narrowToWide(line);
         expandVariables(option, true, kOptionCapacity);
         addVmOption(option, path);
     }

@@ -201,3 +201,13 @@ TEST_F(OptionsTest, WithoutAnArgumentFileLibraryTheOptionStays) {
     EXPECT_EQ(configuredOptions()[0], "@" + path(L"args.txt"));
     EXPECT_TRUE(contains(log(), "did not find " + narrow(jre.home()) + "\\bin\\jli.dll")) << log();
 }
+
+TEST_F(OptionsTest, CharactersOfTheCodePageReachTheVmAsTheyWereWritten) {
+    recordingRuntime();
+    // Euro sign, s with caron, e with acute accent in Windows-1252.
+    writeFile(dir_.file(L"app.vmoptions"), "-Dfile=\x80\x9A\xE9\n");
+    launch(application({{123, "-Dconfigured=\x80\x9A\xE9"}, {166, "1"}}), L"/run");
+    const std::vector<std::string> options = configuredOptions();
+    EXPECT_NE(std::find(options.begin(), options.end(), "-Dconfigured=\x80\x9A\xE9"), options.end());
+    EXPECT_NE(std::find(options.begin(), options.end(), "-Dfile=\x80\x9A\xE9"), options.end()) << log();
+}
