@@ -105,7 +105,8 @@ void addPathEntries(int id, std::string& text) {
             break;
         }
         default:
-            continue;
+            // A kind of its own contributes nothing, and so a required one is missing.
+            break;
         }
         if (required && !found) {
             fatalErrorByIdNarrow(kind == 'E' ? 1008 : 1006, name);

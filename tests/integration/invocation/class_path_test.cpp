@@ -7,13 +7,15 @@ namespace payload = morix::payload;
 
 class ClassPathTest : public InvocationTest {
 protected:
+    // The class path of the last launch.
     std::string classPath() const {
+        std::string last = "<none>";
         for (const std::string& option : options()) {
             if (option.starts_with("-Djava.class.path=")) {
-                return option.substr(18);
+                last = option.substr(18);
             }
         }
-        return "<none>";
+        return last;
     }
 };
 
@@ -32,6 +34,12 @@ TEST_F(ClassPathTest, RequiredEntriesMustExistAndOptionalOnesAreAddedAnyway) {
     // An empty variable is no class path entry, and a required one counts as missing.
     result = launch(application({{121, "E1MY_CLASSES"}}), L"/run", "", {{L"MY_CLASSES", L""}});
     EXPECT_EQ(result.exitCode, 1u);
+    // An entry of no known kind adds nothing: optional it is passed over, required it is missing.
+    launch(application({{121, "X0lib\\app.jar"}}), L"/run");
+    EXPECT_EQ(classPath(), "");
+    result = launch(application({{121, "X1lib\\app.jar"}}), L"/run");
+    EXPECT_EQ(result.exitCode, 1u);
+    EXPECT_TRUE(contains(result.output, "missing file lib\\app.jar")) << result.output;
 }
 
 TEST_F(ClassPathTest, EnvironmentEntriesLoseTheirQuotesAndDirectoriesListJarsBeforeZips) {
