@@ -188,15 +188,25 @@ bool replaceAll(std::string& text, std::string_view name, std::string_view value
 }
 
 void expandVariables(std::wstring& text, bool narrowSafe, size_t capacity) {
-    const Value values[] = {
+    Value values[] = {
         narrowSafe ? narrowValue(resolvePath("")) : wideValue(resolvePathWide(L"", false)),
         narrowValue(appTempDir),
         wideValue(L";"),
         narrowValue(jvmHome),
-        narrowSafe ? narrowValue(getTempRoot()) : wideValue(getTempRootWide(true)),
+        {},
     };
     bool cut = false;
+    bool haveTempRoot = false;
     for (const FixedPass& pass : kFixedPasses) {
+        // The temporary root is searched for only when a text refers to it: the search can end the
+        // process, and an expansion that does not need it must not.
+        if (pass.value == kTempRoot && !haveTempRoot) {
+            if (text.find(pass.name) == std::wstring::npos) {
+                continue;
+            }
+            values[kTempRoot] = narrowSafe ? narrowValue(getTempRoot()) : wideValue(getTempRootWide(true));
+            haveTempRoot = true;
+        }
         cut |= replaceWithValue(text, pass.name, values[pass.value], capacity);
     }
     cut |= expandEnvironment(text, capacity);
@@ -206,11 +216,20 @@ void expandVariables(std::wstring& text, bool narrowSafe, size_t capacity) {
 }
 
 void expandVariablesNarrow(std::string& text, size_t capacity) {
-    const std::string values[] = {resolvePath(""), appTempDir, ";", jvmHome, getTempRoot()};
+    std::string values[] = {resolvePath(""), appTempDir, ";", jvmHome, {}};
     bool cut = false;
+    bool haveTempRoot = false;
     for (const FixedPass& pass : kFixedPasses) {
         // The names are plain ASCII: their narrow form is the same text.
-        cut |= replaceAll(text, narrowBytes(pass.name), values[pass.value], capacity);
+        const std::string name = narrowBytes(pass.name);
+        if (pass.value == kTempRoot && !haveTempRoot) {
+            if (text.find(name) == std::string::npos) {
+                continue;
+            }
+            values[kTempRoot] = getTempRoot();
+            haveTempRoot = true;
+        }
+        cut |= replaceAll(text, name, values[pass.value], capacity);
     }
     cut |= expandEnvironment(text, capacity);
     if (cut) {
