@@ -196,16 +196,14 @@ void expandVariables(std::wstring& text, bool narrowSafe, size_t capacity) {
         {},
     };
     bool cut = false;
-    bool haveTempRoot = false;
     for (const FixedPass& pass : kFixedPasses) {
-        // The temporary root is searched for only when a text refers to it: the search can end the
-        // process, and an expansion that does not need it must not.
-        if (pass.value == kTempRoot && !haveTempRoot) {
+        // The temporary root (one pass) is searched for only when a text refers to it: the search can
+        // end the process, and an expansion that does not need it must not.
+        if (pass.value == kTempRoot) {
             if (text.find(pass.name) == std::wstring::npos) {
                 continue;
             }
             values[kTempRoot] = narrowSafe ? narrowValue(getTempRoot()) : wideValue(getTempRootWide(true));
-            haveTempRoot = true;
         }
         cut |= replaceWithValue(text, pass.name, values[pass.value], capacity);
     }
@@ -218,16 +216,14 @@ void expandVariables(std::wstring& text, bool narrowSafe, size_t capacity) {
 void expandVariablesNarrow(std::string& text, size_t capacity) {
     std::string values[] = {resolvePath(""), appTempDir, ";", jvmHome, {}};
     bool cut = false;
-    bool haveTempRoot = false;
     for (const FixedPass& pass : kFixedPasses) {
         // The names are plain ASCII: their narrow form is the same text.
         const std::string name = narrowBytes(pass.name);
-        if (pass.value == kTempRoot && !haveTempRoot) {
+        if (pass.value == kTempRoot) {
             if (text.find(name) == std::string::npos) {
                 continue;
             }
             values[kTempRoot] = getTempRoot();
-            haveTempRoot = true;
         }
         cut |= replaceAll(text, name, values[pass.value], capacity);
     }
