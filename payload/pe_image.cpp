@@ -1,5 +1,7 @@
 #include "morix/pe_image.h"
 
+#include "morix/pe_resources.h"
+
 #include <algorithm>
 
 namespace morix::payload {
@@ -74,6 +76,8 @@ std::optional<std::string> attachPayload(std::string_view templateImage, const P
     }
     std::string launcher(templateImage.substr(0, static_cast<size_t>(*start)));
     launcher += serialize(payload);
+    // The checksum covers the whole file, the payload included.
+    refreshChecksum(launcher);
     return launcher;
 }
 
