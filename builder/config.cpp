@@ -1,4 +1,5 @@
 #include "config.h"
+#include "executable_config.h"
 
 #include "morix/text_encoding.h"
 
@@ -201,7 +202,8 @@ private:
 
 } // namespace
 
-std::optional<payload::Payload> loadConfig(const std::filesystem::path& file, std::string& error) {
+std::optional<payload::Payload> loadConfig(const std::filesystem::path& file, std::string& error,
+                                           ExecutableSettings* executable) {
     std::ifstream in(file, std::ios::binary);
     if (!in) {
         error = "cannot read the file";
@@ -233,6 +235,10 @@ std::optional<payload::Payload> loadConfig(const std::filesystem::path& file, st
             ok = reader.readMessages(*node.as_array(), payload);
         } else if (name == "files" && node.is_array()) {
             ok = reader.readFiles(*node.as_array(), payload);
+        } else if (name == "executable" && node.is_table()) {
+            ExecutableSettings unused;
+            ok = readExecutableSettings(*node.as_table(), file.parent_path(),
+                                        executable ? *executable : unused, error);
         } else if (name == "default_messages" && node.is_boolean()) {
             defaults = *node.value<bool>();
         } else {

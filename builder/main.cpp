@@ -1,9 +1,11 @@
 // morix-build: makes an application's launcher from the launcher template and a configuration, and
 // shows what a launcher carries.
 #include "config.h"
+#include "executable_config.h"
 #include "inspect.h"
 
 #include "morix/pe_image.h"
+#include "morix/pe_resources.h"
 
 #include <CLI/CLI.hpp>
 
@@ -60,15 +62,33 @@ bool writeFileAtomically(const fs::path& file, const std::string& content, std::
     return true;
 }
 
-int build(const fs::path& templateFile, const fs::path& configFile, const fs::path& output) {
+int build(const fs::path& templateFile, const fs::path& configFile, const fs::path& output,
+          bool dropSignature) {
     std::string problem;
-    std::optional<Payload> payload = morix::builder::loadConfig(configFile, problem);
+    morix::builder::ExecutableSettings executable;
+    std::optional<Payload> payload = morix::builder::loadConfig(configFile, problem, &executable);
     if (!payload) {
         return badInput(configFile, problem);
     }
     std::string templateImage;
     if (!readFile(templateFile, templateImage)) {
         return badInput(templateFile, "cannot read the file");
+    }
+    // A new payload or new resources void a signature: sign the launcher after building it.
+    if (morix::payload::isSigned(templateImage)) {
+        if (!dropSignature) {
+            return badInput(templateFile, "is signed; a launcher built from it loses the signature "
+                                          "(pass --drop-signature, then sign the new launcher)");
+        }
+        morix::payload::dropSignature(templateImage);
+    }
+    if (executable.present) {
+        std::optional<std::string> image =
+            morix::builder::applyExecutableSettings(executable, templateImage, output, problem);
+        if (!image) {
+            return badInput(templateFile, problem);
+        }
+        templateImage = std::move(*image);
     }
     std::optional<std::string> launcher = morix::payload::attachPayload(templateImage, *payload, &problem);
     if (!launcher) {
@@ -102,6 +122,7 @@ int inspect(const fs::path& file) {
         return badInput(
             file, "no valid payload (the launcher would fail with \"Internal Error: " + parsed.error + "\")");
     }
+    morix::builder::printExecutable(std::cout, image);
     morix::builder::printPayload(std::cout, *parsed.payload, *start);
     return 0;
 }
@@ -121,6 +142,9 @@ int main(int argc, char** argv) {
         ->required();
     buildCommand->add_option("--config", configFile, "the configuration file (TOML)")->required();
     buildCommand->add_option("-o,--output", output, "the launcher to write")->required();
+    bool dropSignature = false;
+    buildCommand->add_flag("--drop-signature", dropSignature,
+                           "build from a signed template or launcher, dropping its signature");
 
     fs::path inspected;
     CLI::App* inspectCommand = app.add_subcommand("inspect", "print the payload of a launcher");
@@ -137,7 +161,7 @@ int main(int argc, char** argv) {
         return kBadInput;
     }
     if (*buildCommand) {
-        return build(templateFile, configFile, output);
+        return build(templateFile, configFile, output, dropSignature);
     }
     return inspect(inspected);
 }
