@@ -1,6 +1,7 @@
 #include "config.h"
 
 #include "morix/pe_image.h"
+#include "morix/pe_resources.h"
 
 #include <gtest/gtest.h>
 
@@ -29,25 +30,53 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    // A PE image of two sections with 0x80 bytes of "symbol table" after them.
-    static std::string fakeTemplate() {
+    // A 32-bit PE image of two sections without resources, with 0x80 bytes of "symbol table" after them.
+    static std::string fakeTemplate(bool signed_ = false) {
         std::string image(0x580, '\0');
         image[0] = 'M';
         image[1] = 'Z';
         uint32_t pe = 0x80;
         std::memcpy(&image[0x3C], &pe, 4);
         std::memcpy(&image[pe], "PE\0\0", 4);
-        uint16_t sections = 2, optional = 0xF0;
+        uint16_t machine = 0x14C, sections = 2, optional = 0xE0, magic = 0x10B;
+        std::memcpy(&image[pe + 4], &machine, 2);
         std::memcpy(&image[pe + 6], &sections, 2);
         std::memcpy(&image[pe + 20], &optional, 2);
-        uint32_t table = pe + 24 + optional;
-        uint32_t raw[2][2] = {{0x200, 0x200}, {0x100, 0x400}};
+        const uint32_t opt = pe + 24;
+        const uint32_t fields[][2] = {{32, 0x1000}, {36, 0x200}, {56, 0x3000}, {60, 0x200}, {92, 16}};
+        std::memcpy(&image[opt], &magic, 2);
+        for (const auto& [offset, value] : fields) {
+            std::memcpy(&image[opt + offset], &value, 4);
+        }
+        if (signed_) {
+            const uint32_t certificates[2] = {0x580, 0x80};
+            std::memcpy(&image[opt + 96 + 8 * 4], certificates, 8);
+        }
+        uint32_t table = opt + optional;
+        uint32_t raw[2][4] = {{0x200, 0x1000, 0x200, 0x200}, {0x100, 0x2000, 0x100, 0x400}};
         for (int i = 0; i < 2; ++i) {
-            std::memcpy(&image[table + 40 * i + 16], &raw[i][0], 4);
-            std::memcpy(&image[table + 40 * i + 20], &raw[i][1], 4);
+            std::memcpy(&image[table + 40 * i + 8], raw[i], 16);
         }
         std::memset(&image[0x500], 'S', 0x80);
         return image;
+    }
+
+    // An .ico file with square 32-bit bitmaps of these sizes.
+    static std::string icoFile(std::initializer_list<uint8_t> sizes) {
+        std::string directory(6, '\0'), images;
+        directory[2] = 1;
+        directory[4] = static_cast<char>(sizes.size());
+        for (uint8_t size : sizes) {
+            std::string bitmap(40 + size * size * 5, '\x7F');
+            const uint32_t header[3] = {40, size, 2u * size};
+            std::memcpy(&bitmap[0], header, 12);
+            const uint32_t entry[4] = {uint32_t{size} * 0x101u, 1u | 32u << 16,
+                                       static_cast<uint32_t>(bitmap.size()),
+                                       static_cast<uint32_t>(6 + 16 * sizes.size() + images.size())};
+            directory.append(reinterpret_cast<const char*>(entry), 16);
+            images += bitmap;
+        }
+        return directory + images;
     }
 
     void write(const std::string& name, const std::string& content) {
@@ -191,4 +220,89 @@ TEST(BuilderConfig, IncludedFileNamesTheLauncherCannotPlaceAreRefused) {
         EXPECT_NE(error.find("included file name"), std::string::npos) << error;
     }
     fs::remove_all(dir);
+}
+
+TEST_F(BuilderTest, TheExecutableTableGivesTheLauncherIconVersionAndManifestThatInspectShows) {
+    write("app.ico", icoFile({16, 32, 48}));
+    write("app.toml", R"(
+[strings]
+101 = "Svc"
+[executable]
+icon = "app.ico"
+execution_level = "requireAdministrator"
+dpi_awareness = "per-monitor-v2"
+[executable.version]
+file_version = "1.2.3.4"
+product_version = "5.6.7.8"
+company = "Bücher & Söhne"
+product_name = "Hello"
+file_description = "Grüße an alle"
+copyright = "© 2026"
+original_filename = "hello.exe"
+)");
+    ASSERT_EQ(run("build --template " + path("template.exe") + " --config " + path("app.toml") + " -o " +
+                  path("app.exe")),
+              0)
+        << err_;
+    std::string launcher = read("app.exe");
+    std::optional<uint64_t> start = morix::payload::findPayloadStart(launcher, nullptr);
+    ASSERT_TRUE(start);
+    EXPECT_TRUE(morix::payload::parse(std::string_view(launcher).substr(*start)).payload);
+
+    ASSERT_EQ(run("inspect " + path("app.exe")), 0) << err_;
+    for (const char* line :
+         {"executable: 32-bit (X86), not signed\n", "icon: 16x16 (32-bit), 32x32 (32-bit), 48x48 (32-bit)\n",
+          "version information: file version 1.2.3.4, product version 5.6.7.8\n",
+          "  CompanyName = \"Bücher & Söhne\"\n", "  FileDescription = \"Grüße an alle\"\n",
+          "  ProductName = \"Hello\"\n", "  LegalCopyright = \"© 2026\"\n",
+          "  OriginalFilename = \"hello.exe\"\n", "  InternalName = \"app\"\n",
+          "  FileVersion = \"1.2.3.4\"\n", "  ProductVersion = \"5.6.7.8\"\n",
+          "manifest (execution level requireAdministrator):\n", "processorArchitecture=\"X86\"",
+          "PerMonitorV2, PerMonitor", "101 = \"Svc\""}) {
+        EXPECT_NE(out_.find(line), std::string::npos) << line << "\n" << out_;
+    }
+}
+
+TEST_F(BuilderTest, BadExecutableSettingsGetOneLineExitCode2AndNothingWritten) {
+    write("app.ico", icoFile({16}));
+    write("text.ico", "not an icon at all");
+    const std::pair<const char*, const char*> cases[] = {
+        {"[executable]\nicon = \"text.ico\"\n", "is not an icon file (no icon directory)"},
+        {"[executable]\nicon = \"missing.ico\"\n", "[executable] icon: cannot read"},
+        {"[executable.version]\nfile_version = \"1.2.3\"\n", "file_version '1.2.3' is not four numbers"},
+        {"[executable.version]\nfile_version = \"1.2.3.4\"\nproduct_version = \"1.2.3.70000\"\n",
+         "product_version '1.2.3.70000' is not four numbers"},
+        {"[executable]\nexecution_level = \"admin\"\n", "execution_level 'admin' is not one of asInvoker"},
+        {"[executable]\ndpi_awareness = \"maybe\"\n", "dpi_awareness 'maybe' is not one of"},
+        {"[executable]\nicons = \"app.ico\"\n", "unknown key 'icons' in [executable]"},
+        {"[executable.version]\ncompany = \"x\"\n", "[executable.version] needs a file_version"},
+    };
+    for (const auto& [config, message] : cases) {
+        write("bad.toml", config);
+        EXPECT_EQ(run("build --template " + path("template.exe") + " --config " + path("bad.toml") + " -o " +
+                      path("x.exe")),
+                  2)
+            << config;
+        EXPECT_EQ(err_.rfind("morix-build: " + path("bad.toml") + ": ", 0), 0u) << err_;
+        EXPECT_NE(err_.find(message), std::string::npos) << err_;
+        EXPECT_EQ(std::count(err_.begin(), err_.end(), '\n'), 1) << err_;
+        EXPECT_FALSE(fs::exists(dir_ / "x.exe")) << config;
+    }
+}
+
+TEST_F(BuilderTest, ASignedTemplateIsRebuiltOnlyWhenTheSignatureMayBeDropped) {
+    write("signed.exe", fakeTemplate(true));
+    write("app.toml", "[strings]\n101 = \"x\"\n");
+    const std::string args =
+        "build --template " + path("signed.exe") + " --config " + path("app.toml") + " -o " + path("x.exe");
+    EXPECT_EQ(run(args), 2);
+    EXPECT_EQ(err_,
+              "morix-build: " + path("signed.exe") +
+                  ": is signed; a launcher built from it loses the signature (pass --drop-signature, then "
+                  "sign the new launcher)\n");
+    EXPECT_FALSE(fs::exists(dir_ / "x.exe"));
+    ASSERT_EQ(run(args + " --drop-signature"), 0) << err_;
+    EXPECT_FALSE(morix::payload::isSigned(read("x.exe")));
+    ASSERT_EQ(run("inspect " + path("x.exe")), 0) << err_;
+    EXPECT_NE(out_.find("not signed"), std::string::npos) << out_;
 }
