@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# Launchers built on Linux by the host's morix-build, read back by Windows' own functions under Wine.
+#   launcher_resources_test.sh resources|signing WORK HOST_BUILDER WIN64_BIN [WIN32_TEMPLATE]
+# resources: the demo's launcher from the 64-bit and the 32-bit template: every version field through
+#   GetFileVersionInfoW/VerQueryValueW, the icon through ExtractIconExW and LoadImageW, the manifest's
+#   execution level through the activation context; the 64-bit launcher then runs the demo application.
+# signing: the demo's launcher signed with osslsigncode and a certificate made here, verified, run, inspected,
+#   and refused as a template unless the signature may go.
+# Exits 77 (skipped) when the host builder has not been built: the host preset is built before the tests.
+set -uo pipefail
+mode=$1 work=$2 builder=$3 bin=$4 template32=${5:-}
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+if [ ! -x "$builder" ]; then
+    echo "SKIPPED: no host morix-build at $builder (build the host preset first)"
+    exit 77
+fi
+rm -rf "$work"
+mkdir -p "$work"
+failures=0
+fail() {
+    echo "FAILED: $*"
+    failures=$((failures + 1))
+}
+windows_path() { echo "Z:${1//\//\\}"; }
+wine_run() { WINE_RUN_TIMEOUT=120 "$root/cmake/wine-run.sh" "$@"; }
+
+# The demo's launcher beside what it needs: its jars, its options file and the bridged runtime as jre.
+make_demo() { # TEMPLATE DIR
+    mkdir -p "$2/lib"
+    for jar in "$bin/morix-runtime.jar" "$bin/../examples/jars/hello.jar" "$bin/../examples/jars/greeting.jar"; do
+        ln -sf "$(readlink -f "$jar")" "$2/lib/"
+    done
+    cp "$root/examples/hello/hello.vmoptions" "$2/"
+    ln -sfn "$(readlink -f "$bin/bridged-jdk")" "$2/jre"
+    "$builder" build --template "$1" --config "$root/examples/hello/hello.toml" -o "$2/hello.exe" >/dev/null
+}
+
+# Exit code 3 is what hello.vmoptions chooses: the payload was read, the runtime found, the application run.
+run_demo() { # LAUNCHER WHAT
+    out=$(wine_run "$1" /run Alice Bob 2>&1)
+    code=$?
+    if [ "$code" -ne 3 ] || ! grep -q "Hello, Alice" <<<"$out"; then
+        fail "$2 ran with exit code $code (3 expected): $out"
+    fi
+}
+
+expected_resources() { # LAUNCHER_NAME
+    cat <<EOF
+fixed file version 1.0.0.0
+fixed product version 1.0.0.0
+translation 040904b0
+CompanyName = Morix Examples
+FileDescription = Morix demo: greets its arguments
+FileVersion = 1.0.0.0
+InternalName = hello
+LegalCopyright = Copyright © 2026 Morix Examples
+OriginalFilename = hello.exe
+ProductName = Morix Hello
+ProductVersion = 1.0.0.0
+ExtractIconExW icons 1
+ExtractIconExW large 32 small 16
+LoadImageW 16 gives 16
+LoadImageW 32 gives 32
+LoadImageW 48 gives 48
+execution level $1 ui access 0
+EOF
+}
+
+check_resources() { # LAUNCHER LEVEL WHAT
+    actual=$(wine_run "$bin/morix-resource-check.exe" "$(windows_path "$1")" 2>&1 | tr -d '\r')
+    if ! diff <(expected_resources "$2") <(echo "$actual") >"$work/diff.txt"; then
+        fail "$3: the resources Windows reads differ from the configuration:"
+        cat "$work/diff.txt"
+    fi
+}
+
+case "$mode" in
+resources)
+    make_demo "$bin/morix-launcher.exe" "$work/win64" || fail "morix-build (64-bit template)"
+    check_resources "$work/win64/hello.exe" asInvoker "64-bit launcher"
+    run_demo "$work/win64/hello.exe" "the 64-bit launcher"
+
+    # The execution level the configuration asks for is the one Windows reads.
+    mkdir -p "$work/admin"
+    cp "$root/examples/hello/hello.ico" "$work/admin/"
+    sed 's/^execution_level = .*/execution_level = "requireAdministrator"/' "$root/examples/hello/hello.toml" \
+        >"$work/admin/hello.toml"
+    mkdir -p "$work/win64/admin"
+    "$builder" build --template "$bin/morix-launcher.exe" --config "$work/admin/hello.toml" \
+        -o "$work/win64/admin/hello.exe" >/dev/null || fail "morix-build (requireAdministrator)"
+    check_resources "$work/win64/admin/hello.exe" requireAdministrator "64-bit launcher, requireAdministrator"
+
+    if [ -f "$template32" ]; then
+        make_demo "$template32" "$work/win32" || fail "morix-build (32-bit template)"
+        check_resources "$work/win32/hello.exe" asInvoker "32-bit launcher"
+        "$builder" inspect "$work/win32/hello.exe" | grep -q 'processorArchitecture="X86"' ||
+            fail "the 32-bit launcher's manifest does not name X86"
+        if [ -x /usr/lib/wine/wine ]; then
+            out=$(WINEPREFIX="$WINE_TEST_PREFIX" timeout 60 /usr/lib/wine/wine "$work/win32/hello.exe" /help 2>&1)
+            grep -q "Usage: hello.exe" <<<"$out" || fail "the 32-bit launcher under Wine: $out"
+        else
+            echo "note: no 32-bit Wine (wine32) here: the 32-bit launcher is read, not run"
+        fi
+    else
+        echo "note: no 32-bit template at '$template32' (build the win32 preset): only the 64-bit one checked"
+    fi
+    ;;
+signing)
+    make_demo "$bin/morix-launcher.exe" "$work/demo" || fail "morix-build"
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Morix Test Signing" \
+        -keyout "$work/key.pem" -out "$work/cert.pem" 2>"$work/openssl.txt" || fail "openssl: $(cat "$work/openssl.txt")"
+    osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -n "Morix Hello" \
+        -in "$work/demo/hello.exe" -out "$work/demo/signed.exe" >"$work/sign.txt" 2>&1 ||
+        fail "osslsigncode sign: $(cat "$work/sign.txt")"
+    # Structurally sound: the signature verifies against its own (self-signed) certificate.
+    osslsigncode verify -in "$work/demo/signed.exe" -CAfile "$work/cert.pem" >"$work/verify.txt" 2>&1 &&
+        grep -q "Signature verification: ok" "$work/verify.txt" ||
+        fail "osslsigncode verify: $(cat "$work/verify.txt")"
+    mv "$work/demo/signed.exe" "$work/demo/hello.exe"
+    run_demo "$work/demo/hello.exe" "the signed launcher"
+    check_resources "$work/demo/hello.exe" asInvoker "the signed launcher"
+
+    inspected=$("$builder" inspect "$work/demo/hello.exe" 2>&1) || fail "inspect of the signed launcher: $inspected"
+    grep -q "^executable: 64-bit (amd64), signed (" <<<"$inspected" || fail "inspect does not see the signature"
+    grep -q '101 = "MorixHello"' <<<"$inspected" || fail "inspect does not read the signed launcher's payload"
+
+    # Rebuilding from the signed launcher would void its signature: refused, nothing written, unless asked.
+    mv "$work/demo/hello.exe" "$work/signed.exe"
+    err=$("$builder" build --template "$work/signed.exe" --config "$root/examples/hello/hello.toml" \
+        -o "$work/demo/hello.exe" 2>&1)
+    code=$?
+    [ "$code" -eq 2 ] && grep -q "is signed; a launcher built from it loses the signature" <<<"$err" &&
+        [ ! -e "$work/demo/hello.exe" ] || fail "rebuilding a signed launcher: exit $code, $err"
+    "$builder" build --template "$work/signed.exe" --config "$root/examples/hello/hello.toml" \
+        -o "$work/demo/hello.exe" --drop-signature >/dev/null || fail "--drop-signature"
+    "$builder" inspect "$work/demo/hello.exe" | grep -q "^executable: 64-bit (amd64), not signed" ||
+        fail "the launcher rebuilt with --drop-signature still claims a signature"
+    run_demo "$work/demo/hello.exe" "the launcher rebuilt from the signed one"
+    ;;
+*)
+    echo "unknown mode $mode"
+    exit 2
+    ;;
+esac
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed"
+    exit 1
+fi
+echo "all checks passed"
+rm -rf "$work"
