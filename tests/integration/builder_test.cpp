@@ -1,6 +1,8 @@
 // morix-build for Windows makes a working launcher from the real template.
 #include "launcher_fixture.h"
 
+#include <vector>
+
 using namespace morix::test;
 
 class BuilderOnWindowsTest : public LauncherTest {};
@@ -39,4 +41,33 @@ TEST_F(BuilderOnWindowsTest, BuildsAndInspectsALauncherFromTheTemplate) {
     ASSERT_EQ(withFiles.exitCode, 0u) << withFiles.errors;
     inspected = runProcess(quoteArgument(builder) + L" inspect " + quoteArgument(dir_.file(L"f.exe")));
     EXPECT_TRUE(contains(inspected.output, "sub\\data.txt (8 bytes)")) << inspected.output;
+}
+
+TEST_F(BuilderOnWindowsTest, TheWindowsBuilderWritesVersionInformationThatWindowsReads) {
+    writeFile(dir_.file(L"version.toml"), "[strings]\n101 = \"V\"\n[executable]\nexecution_level = "
+                                          "\"highestAvailable\"\n[executable.version]\nfile_version = "
+                                          "\"4.3.2.1\"\nproduct_name = \"Pr\xC3\xBC"
+                                          "fung\"\n");
+    ProcessResult built = runProcess(quoteArgument(binFile(L"morix-build.exe")) + L" build --template " +
+                                     quoteArgument(binFile(L"morix-launcher.exe")) + L" --config " +
+                                     quoteArgument(dir_.file(L"version.toml")) + L" -o " +
+                                     quoteArgument(dir_.file(L"versioned.exe")));
+    ASSERT_EQ(built.exitCode, 0u) << built.errors;
+
+    const std::wstring launcher = dir_.file(L"versioned.exe");
+    DWORD ignored = 0;
+    std::vector<char> block(GetFileVersionInfoSizeW(launcher.c_str(), &ignored));
+    ASSERT_FALSE(block.empty()) << GetLastError();
+    ASSERT_TRUE(GetFileVersionInfoW(launcher.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00040003u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0x00020001u);
+    wchar_t* product = nullptr;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\040904B0\\ProductName",
+                               reinterpret_cast<void**>(&product), &length));
+    EXPECT_EQ(std::wstring(product), L"Pr\u00FCfung");
+
+    EXPECT_EQ(run(launcher, L"/help").exitCode, 0u); // the payload still follows the last section
 }
