@@ -1,10 +1,12 @@
 // morix-resource-check EXE: reads a launcher's resources the way Windows' own shell and loader do
 // (version information, icons, the manifest's execution level) and prints what it found, one fact a
-// line in UTF-8, for the tests to compare. Exit code 1 when a call fails.
+// line in UTF-8, for the tests to compare; and whether the header's checksum is the file's. Exit code 1 when
+// a call fails.
 #include "common/handles.h"
 
 #include <windows.h>
 
+#include <imagehlp.h>
 #include <shellapi.h>
 
 #include <string>
@@ -162,6 +164,18 @@ void checkManifest(const wchar_t* file) {
           " ui access " + std::to_string(level.UiAccess));
 }
 
+// The loader ignores the checksum of programs, but tools that check images compare it.
+void checkChecksum(wchar_t* file) {
+    DWORD header = 0;
+    DWORD computed = 0;
+    if (MapFileAndCheckSumW(file, &header, &computed) != CHECKSUM_SUCCESS) {
+        return failed("MapFileAndCheckSumW");
+    }
+    print(header == computed ? "checksum matches the file"
+                             : "checksum " + std::to_string(header) + " in the header, " +
+                                   std::to_string(computed) + " computed");
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -172,5 +186,6 @@ int wmain(int argc, wchar_t** argv) {
     checkVersion(argv[1]);
     checkIcons(argv[1]);
     checkManifest(argv[1]);
+    checkChecksum(argv[1]);
     return failures == 0 ? 0 : 1;
 }

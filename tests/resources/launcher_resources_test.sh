@@ -64,6 +64,7 @@ LoadImageW 16 gives 16
 LoadImageW 32 gives 32
 LoadImageW 48 gives 48
 execution level $1 ui access 0
+checksum matches the file
 EOF
 }
 
@@ -81,11 +82,12 @@ resources)
     check_resources "$work/win64/hello.exe" asInvoker "64-bit launcher"
     run_demo "$work/win64/hello.exe" "the 64-bit launcher"
 
-    # The execution level the configuration asks for is the one Windows reads.
+    # The execution level the configuration asks for is the one Windows reads, in a manifest that also
+    # carries DPI settings (the activation context is made from it, so Wine accepts all of it).
     mkdir -p "$work/admin"
     cp "$root/examples/hello/hello.ico" "$work/admin/"
-    sed 's/^execution_level = .*/execution_level = "requireAdministrator"/' "$root/examples/hello/hello.toml" \
-        >"$work/admin/hello.toml"
+    sed 's/^execution_level = .*/execution_level = "requireAdministrator"\ndpi_awareness = "per-monitor-v2"/' \
+        "$root/examples/hello/hello.toml" >"$work/admin/hello.toml"
     mkdir -p "$work/win64/admin"
     "$builder" build --template "$bin/morix-launcher.exe" --config "$work/admin/hello.toml" \
         -o "$work/win64/admin/hello.exe" >/dev/null || fail "morix-build (requireAdministrator)"
