@@ -16,6 +16,8 @@ constexpr uint32_t kScnInitializedData = 0x00000040;
 constexpr uint32_t kScnMemRead = 0x40000000;
 // A tree this large is no launcher's: the bound keeps a looping or hostile tree from running away.
 constexpr size_t kMaxResources = 4096;
+// Directories may share subdirectories, so the entries visited are bounded too, not only the leaves.
+constexpr size_t kMaxEntriesVisited = 65536;
 
 uint32_t readU32(std::string_view image, uint64_t offset) {
     uint32_t v = 0;
@@ -141,6 +143,9 @@ private:
             return fail("a directory's entries lie outside the section");
         }
         for (uint32_t i = 0; i < entries; ++i) {
+            if (++visited_ > kMaxEntriesVisited) {
+                return fail("too many directory entries");
+            }
             uint64_t entry = at + 16 + uint64_t{i} * 8;
             uint32_t nameField = readU32(section_, entry);
             uint32_t target = readU32(section_, entry + 4);
@@ -190,6 +195,7 @@ private:
     std::string_view section_;
     uint32_t rva_;
     std::string* error_;
+    size_t visited_ = 0;
 };
 
 // Names sort before ids; names without regard to ASCII case, as the loader compares them.

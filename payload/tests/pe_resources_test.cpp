@@ -331,3 +331,31 @@ TEST(ResourceWriter, InputsThatAreNotIconsVersionsOrLevelsAreRefused) {
     EXPECT_FALSE(isSigned(image));
     EXPECT_TRUE(replaceResources(image, templateResources(), &error)) << error;
 }
+
+TEST(ResourceWriter, AMalformedOrSelfSharingTreeIsReportedNotFollowed) {
+    // A type directory of 2000 entries that all lead to one name directory of 2000 entries, each leading to
+    // an empty language directory: millions of paths through a few kilobytes.
+    std::string tree(16 + 8 * 2000 + 16 + 8 * 2000 + 16, '\0');
+    const uint32_t names = 16 + 8 * 2000, languages = names + 16 + 8 * 2000;
+    tree[14] = static_cast<char>(2000 & 0xFF);
+    tree[15] = static_cast<char>(2000 >> 8);
+    tree[names + 14] = tree[14];
+    tree[names + 15] = tree[15];
+    for (uint32_t i = 0; i < 2000; ++i) {
+        put32(tree, 16 + 8 * i, i + 1);
+        put32(tree, 16 + 8 * i + 4, 0x80000000u | names);
+        put32(tree, names + 16 + 8 * i, i + 1);
+        put32(tree, names + 16 + 8 * i + 4, 0x80000000u | languages);
+    }
+    tree.resize((tree.size() + 0x1FF) / 0x200 * 0x200, '\0');
+    std::string image =
+        makeImage(false, {{".text", 0x1000, std::string(0x200, 'T')}, {".rsrc", 0x2000, tree}});
+    std::string error;
+    EXPECT_FALSE(readResources(image, &error));
+    EXPECT_EQ(error, "malformed resource tree: too many directory entries");
+
+    put32(tree, 16 + 4, 0x80000000u | 0x7FFFFF00u); // a subdirectory far outside the section
+    image = makeImage(false, {{".text", 0x1000, std::string(0x200, 'T')}, {".rsrc", 0x2000, tree}});
+    EXPECT_FALSE(readResources(image, &error));
+    EXPECT_EQ(error, "malformed resource tree: a directory lies outside the section");
+}
