@@ -293,6 +293,23 @@ std::optional<std::string> applyExecutableSettings(const ExecutableSettings& set
     return payload::replaceResources(image, *resources, &error);
 }
 
+std::optional<std::string> prepareTemplate(std::string image, const ExecutableSettings& settings,
+                                           const fs::path& output, bool dropSignature, std::string& error) {
+    if (payload::isSigned(image)) {
+        if (!dropSignature) {
+            error =
+                "is signed; a launcher built from it loses the signature (pass --drop-signature, then sign "
+                "the new launcher)";
+            return std::nullopt;
+        }
+        payload::dropSignature(image);
+    }
+    if (!settings.present) {
+        return image;
+    }
+    return applyExecutableSettings(settings, image, output, error);
+}
+
 void printExecutable(std::ostream& out, std::string_view image) {
     std::optional<payload::PeLayout> layout = payload::readPeLayout(image, nullptr);
     if (!layout) {

@@ -39,6 +39,12 @@ bool readExecutableSettings(const toml::table& table, const std::filesystem::pat
 std::optional<std::string> applyExecutableSettings(const ExecutableSettings& settings, std::string_view image,
                                                    const std::filesystem::path& output, std::string& error);
 
+// The template as a launcher is built from it: a signed one refused unless `dropSignature` allows to drop
+// the signature (a new payload or new resources void it), the settings written into its resources.
+std::optional<std::string> prepareTemplate(std::string image, const ExecutableSettings& settings,
+                                           const std::filesystem::path& output, bool dropSignature,
+                                           std::string& error);
+
 // What `inspect` shows of a launcher besides its payload: signature, icons, version information, manifest.
 void printExecutable(std::ostream& out, std::string_view image);
 

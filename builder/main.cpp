@@ -5,7 +5,6 @@
 #include "inspect.h"
 
 #include "morix/pe_image.h"
-#include "morix/pe_resources.h"
 
 #include <CLI/CLI.hpp>
 
@@ -74,22 +73,12 @@ int build(const fs::path& templateFile, const fs::path& configFile, const fs::pa
     if (!readFile(templateFile, templateImage)) {
         return badInput(templateFile, "cannot read the file");
     }
-    // A new payload or new resources void a signature: sign the launcher after building it.
-    if (morix::payload::isSigned(templateImage)) {
-        if (!dropSignature) {
-            return badInput(templateFile, "is signed; a launcher built from it loses the signature "
-                                          "(pass --drop-signature, then sign the new launcher)");
-        }
-        morix::payload::dropSignature(templateImage);
+    std::optional<std::string> prepared =
+        morix::builder::prepareTemplate(std::move(templateImage), executable, output, dropSignature, problem);
+    if (!prepared) {
+        return badInput(templateFile, problem);
     }
-    if (executable.present) {
-        std::optional<std::string> image =
-            morix::builder::applyExecutableSettings(executable, templateImage, output, problem);
-        if (!image) {
-            return badInput(templateFile, problem);
-        }
-        templateImage = std::move(*image);
-    }
+    templateImage = std::move(*prepared);
     std::optional<std::string> launcher = morix::payload::attachPayload(templateImage, *payload, &problem);
     if (!launcher) {
         return badInput(templateFile, problem);
