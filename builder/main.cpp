@@ -136,7 +136,8 @@ int main(int argc, char** argv) {
                            "build from a signed template or launcher, dropping its signature");
 
     fs::path inspected;
-    CLI::App* inspectCommand = app.add_subcommand("inspect", "print the payload of a launcher");
+    CLI::App* inspectCommand =
+        app.add_subcommand("inspect", "print what a launcher carries: resources and payload");
     inspectCommand->add_option("launcher", inspected, "the launcher to read")->required();
 
     try {
