@@ -76,9 +76,17 @@ check_resources() { # LAUNCHER LEVEL WHAT
     fi
 }
 
+# The templates' layout that the resource writer must keep: .rsrc, then .reloc as the last section.
+last_sections() { x86_64-w64-mingw32-objdump -h "$1" | awk '$2 ~ /^\./ {print $2}' | tail -2 | tr '\n' ' '; }
+check_layout() { # IMAGE WHAT
+    [ "$(last_sections "$1")" = ".rsrc .reloc " ] || fail "$2 ends with sections $(last_sections "$1")"
+}
+
 case "$mode" in
 resources)
+    check_layout "$bin/morix-launcher.exe" "the 64-bit template"
     make_demo "$bin/morix-launcher.exe" "$work/win64" || fail "morix-build (64-bit template)"
+    check_layout "$work/win64/hello.exe" "the 64-bit launcher"
     check_resources "$work/win64/hello.exe" asInvoker "64-bit launcher"
     run_demo "$work/win64/hello.exe" "the 64-bit launcher"
 
@@ -95,6 +103,8 @@ resources)
 
     if [ -f "$template32" ]; then
         make_demo "$template32" "$work/win32" || fail "morix-build (32-bit template)"
+        check_layout "$template32" "the 32-bit template"
+        check_layout "$work/win32/hello.exe" "the 32-bit launcher"
         check_resources "$work/win32/hello.exe" asInvoker "32-bit launcher"
         "$builder" inspect "$work/win32/hello.exe" | grep -q 'processorArchitecture="X86"' ||
             fail "the 32-bit launcher's manifest does not name X86"
