@@ -14,7 +14,6 @@ class User32 {
 public:
     User32();
 
-    bool loaded() const { return module_.valid(); }
     // True when everything that raising another process's windows takes was found.
     bool canRaiseWindows() const;
 

@@ -8,8 +8,8 @@
 #include "frame/log.h"
 
 #include <algorithm>
-#include <memory>
 #include <ctime>
+#include <memory>
 #include <string_view>
 #include <vector>
 
