@@ -26,7 +26,7 @@ void createAppTempDir();
 // Reads one record (size, masked content) from the payload handle into the file at path. A record of
 // size 0 or less creates no file; a file that cannot be created ends the process (message 1009, "11").
 int extractOneFile(HANDLE payload, const std::string& path);
-// Copies size bytes in pieces of at most 6000, unmasking them when asked: 0, kCopyReadFailed or
+// Copies size bytes in pieces of at most a megabyte, unmasking them when asked: 0, kCopyReadFailed or
 // kCopyWriteFailed.
 int copyStream(HANDLE source, HANDLE target, int64_t size, bool unscramble);
 

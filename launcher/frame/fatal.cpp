@@ -2,6 +2,7 @@
 
 #include "common/handles.h"
 #include "common/text.h"
+#include "common/user32.h"
 #include "config/extract.h"
 #include "config/payload.h"
 #include "frame/log.h"
@@ -61,7 +62,12 @@ void showErrorText(const std::wstring& text) {
     if (errorDialogMode) {
         std::wstring caption = getMessageText(1000);
         logMessage(L"showing message box: %s", text.c_str());
-        int answer = MessageBoxW(nullptr, shown.c_str(), caption.c_str(), MB_ICONERROR);
+        // Loaded for this box only: a launcher that shows none never loads user32.dll.
+        User32 user32;
+        int answer = 0;
+        if (user32.messageBox != nullptr) {
+            answer = user32.messageBox(nullptr, shown.c_str(), caption.c_str(), MB_ICONERROR);
+        }
         if (answer > 0) {
             return;
         }

@@ -2,6 +2,7 @@
 
 #include "common/handles.h"
 #include "common/text.h"
+#include "common/user32.h"
 #include "config/paths.h"
 #include "config/payload.h"
 #include "frame/fatal.h"
@@ -76,21 +77,28 @@ void claimSingleSemaphore(const std::string& baseName) {
     exitLauncher(0);
 }
 
-BOOL CALLBACK raiseWindow(HWND window, LPARAM restore) {
+struct WindowRaising {
+    const User32& user32;
+    bool restore;
+};
+
+BOOL CALLBACK raiseWindow(HWND window, LPARAM parameter) {
+    const WindowRaising& raising = *reinterpret_cast<const WindowRaising*>(parameter);
+    const User32& user32 = raising.user32;
     DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (!IsWindowVisible(window) || owner != windowOwnerPid) {
+    user32.getWindowThreadProcessId(window, &owner);
+    if (!user32.isWindowVisible(window) || owner != windowOwnerPid) {
         return TRUE;
     }
     logMessage(L"found window %p", window);
-    if (restore && IsIconic(window)) {
+    if (raising.restore && user32.isIconic(window)) {
         logMessage(L"restore");
-        ShowWindow(window, SW_RESTORE);
+        user32.showWindow(window, SW_RESTORE);
     }
     logMessage(L"foreground");
-    SetForegroundWindow(window);
+    user32.setForegroundWindow(window);
     logMessage(L"popup");
-    SetForegroundWindow(GetLastActivePopup(window));
+    user32.setForegroundWindow(user32.getLastActivePopup(window));
     logMessage(L"done");
     return TRUE;
 }
@@ -148,7 +156,14 @@ DWORD readInstancePid() {
 
 void bringWindowsToFront(DWORD pid, bool restore) {
     windowOwnerPid = pid;
-    EnumWindows(raiseWindow, restore ? TRUE : FALSE);
+    // Loaded for the raising only: an instance that hands over without it never loads user32.dll.
+    User32 user32;
+    if (!user32.canRaiseWindows()) {
+        logError(L"user32.dll could not be loaded, error %lu", GetLastError());
+        return;
+    }
+    WindowRaising raising{user32, restore};
+    user32.enumWindows(raiseWindow, reinterpret_cast<LPARAM>(&raising));
 }
 
 } // namespace morix

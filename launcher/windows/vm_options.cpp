@@ -189,7 +189,11 @@ std::wstring fileIdentity(const std::wstring& path) {
     if (full.empty()) {
         full = path;
     }
-    CharLowerBuffW(full.data(), static_cast<DWORD>(full.size()));
+    // The kernel's mapping, as CharLowerBuffW does it, without importing user32.dll for it.
+    if (!full.empty()) {
+        const int size = static_cast<int>(full.size());
+        LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_LOWERCASE, full.data(), size, full.data(), size);
+    }
     return full;
 }
 

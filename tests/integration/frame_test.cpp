@@ -51,6 +51,27 @@ TEST_F(FrameTest, MessageBoxTypesTakeTheDialogPathAndOthersPrintToTheConsole) {
     }
 }
 
+// Needs a display: ctest runs it once more on a virtual one (FrameTest.MessageBoxOnAVirtualDisplay);
+// everywhere else it skips. A box that was shown and answered leaves nothing on the console.
+TEST_F(FrameTest, OnADisplayTheMessageBoxAppearsAndItsAnswerEndsTheRun) {
+    if (GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) == 0) {
+        GTEST_SKIP() << "no display";
+    }
+    std::wstring probe = makeProbe(withType("1"), L"dialog.exe");
+    ProcessOptions options;
+    options.environment = {{L"TMP", tmp_}, {L"TEMP", tmp_}, {L"MORIX_LOG", L"yes"}};
+    RunningProcess shown(quoteArgument(probe) + L" fatal 1009 7", options);
+    HWND box = nullptr;
+    ASSERT_TRUE(waitUntil(20000, [&] { return (box = FindWindowW(L"#32770", L"App")) != nullptr; }));
+    // The box's own OK button, as a user would press it.
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    ProcessResult result = shown.wait(20000);
+    EXPECT_EQ(result.exitCode, 1u);
+    EXPECT_EQ(result.output, "");
+    EXPECT_TRUE(contains(log(), "showing message box: Internal failure 7 ({0}).")) << log();
+    EXPECT_FALSE(contains(log(), "message box could not be shown")) << log();
+}
+
 TEST_F(FrameTest, FatalMessagesNameTheLogFileWhenTheLogIsOn) {
     std::wstring probe = makeProbe(withType("0"));
     ProcessResult result = run(probe, L"fatal 1009 16");

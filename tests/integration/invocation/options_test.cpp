@@ -117,8 +117,8 @@ TEST_F(OptionsTest, IncludedFilesResolveAgainstTheirOwnDirectoryAndNeverLoop) {
     createDirectory(dir_.file(L"conf\\deeper"));
     writeFile(dir_.file(L"app.vmoptions"), "-include-options conf\\a.vmoptions\n-Dafter=1\n");
     writeFile(dir_.file(L"conf\\a.vmoptions"), "-Da=1\n-include-options deeper\\b.vmoptions\n");
-    // b includes a, which includes b again: the chain is read once.
-    writeFile(dir_.file(L"conf\\deeper\\b.vmoptions"), "-Db=1\n-include-options ..\\a.vmoptions\n");
+    // b includes a (in other letters), which includes b again: the chain is read once.
+    writeFile(dir_.file(L"conf\\deeper\\b.vmoptions"), "-Db=1\n-include-options ..\\A.VMOptions\n");
     ProcessResult result = launch(application({{166, "1"}}), L"/run");
     EXPECT_EQ(result.exitCode, 0u);
     EXPECT_EQ(configuredOptions(),

@@ -1,0 +1,416 @@
+// The start-up and service figures of the benchmark suite, measured from inside Wine: every program runs
+// as a Windows process of this one, timed from CreateProcessW to its end, with its output discarded.
+// usage: morix-bench.exe WORK_DIRECTORY PAIRS   (bench/run lays out the directory and runs this)
+#include "common/handles.h"
+#include "figures.h"
+
+#include <windows.h>
+
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace morix;
+using namespace morix::bench;
+
+namespace {
+
+constexpr DWORD kProcessTimeoutMs = 120000;
+constexpr DWORD kServiceTimeoutMs = 60000;
+constexpr const wchar_t* kVersionCacheKey = L"Software\\quarrystone\\morix\\jvms";
+constexpr const wchar_t* kFloorService = L"MorixBenchFloor";
+constexpr const wchar_t* kLauncherService = L"MorixBenchService";
+
+std::wstring work;
+int pairCount = 0;
+
+double nowMs() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+std::wstring path(const std::wstring& name) {
+    return work + L"\\" + name;
+}
+
+bool exists(const std::wstring& file) {
+    return GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+struct Run {
+    bool ok = false;
+    double ms = 0;
+    DWORD exitCode = 0;
+};
+
+struct Started {
+    UniqueHandle process;
+    UniqueHandle thread;
+    double start = 0;
+};
+
+// Starts the command line with its standard handles on NUL.
+std::optional<Started> start(std::wstring commandLine) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    UniqueHandle nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 &inherit, OPEN_EXISTING, 0, nullptr));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul.get();
+    PROCESS_INFORMATION info{};
+    Started started;
+    started.start = nowMs();
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, work.c_str(),
+                        &startup, &info)) {
+        std::printf("  could not start %ls (error %lu)\n", commandLine.c_str(), GetLastError());
+        return std::nullopt;
+    }
+    started.process.reset(info.hProcess);
+    started.thread.reset(info.hThread);
+    return started;
+}
+
+// Waits for the end of a started program (at most two minutes; then it is ended).
+bool finish(Started& started, const std::wstring& commandLine, DWORD pollMs = kProcessTimeoutMs,
+            const std::function<void()>& onPoll = {}) {
+    const ULONGLONG end = GetTickCount64() + kProcessTimeoutMs;
+    for (;;) {
+        const DWORD wait = WaitForSingleObject(started.process.get(), pollMs);
+        if (wait == WAIT_OBJECT_0) {
+            return true;
+        }
+        if (wait != WAIT_TIMEOUT || GetTickCount64() >= end) {
+            TerminateProcess(started.process.get(), 1);
+            WaitForSingleObject(started.process.get(), 5000);
+            std::printf("  %ls did not end in time\n", commandLine.c_str());
+            return false;
+        }
+        if (onPoll) {
+            onPoll();
+        }
+    }
+}
+
+Run runTimed(const std::wstring& commandLine) {
+    Run run;
+    std::optional<Started> started = start(commandLine);
+    if (!started || !finish(*started, commandLine)) {
+        return run;
+    }
+    run.ms = nowMs() - started->start;
+    GetExitCodeProcess(started->process.get(), &run.exitCode);
+    run.ok = true;
+    return run;
+}
+
+// The peak working set in MB, as the process reports it while it runs (an ended process reports nothing
+// under Wine): sampled every two milliseconds, in runs of its own that are not timed.
+double peakWorkingSetMb(const std::wstring& commandLine) {
+    std::optional<Started> started = start(commandLine);
+    SIZE_T peak = 0;
+    if (started) {
+        finish(*started, commandLine, 2, [&] {
+            PROCESS_MEMORY_COUNTERS memory{};
+            memory.cb = sizeof memory;
+            if (GetProcessMemoryInfo(started->process.get(), &memory, sizeof memory)) {
+                peak = std::max(peak, memory.PeakWorkingSetSize);
+            }
+        });
+    }
+    return static_cast<double>(peak) / (1024.0 * 1024.0);
+}
+
+std::vector<double> peaksOf(const std::wstring& commandLine) {
+    std::vector<double> peaks;
+    for (int i = 0; i < std::min(pairCount, 5); ++i) {
+        if (double peak = peakWorkingSetMb(commandLine); peak > 0) {
+            peaks.push_back(peak);
+        }
+    }
+    return peaks;
+}
+
+std::wstring quoted(const std::wstring& text) {
+    return L"\"" + text + L"\"";
+}
+
+void forgetVersions() {
+    RegDeleteTreeW(HKEY_CURRENT_USER, kVersionCacheKey);
+}
+
+// Runs A and B alternately, pairCount times after one unmeasured round, each preceded by its set-up.
+Pairs measurePairs(const std::wstring& a, const std::wstring& b, const std::function<void()>& setUpA = {},
+                   const std::function<void()>& setUpB = {}) {
+    Pairs pairs;
+    for (int i = -1; i < pairCount; ++i) {
+        if (setUpA) {
+            setUpA();
+        }
+        const Run runA = runTimed(a);
+        if (setUpB) {
+            setUpB();
+        }
+        const Run runB = runTimed(b);
+        if (i < 0 || !runA.ok || !runB.ok) {
+            continue;
+        }
+        pairs.add(runA.ms, runB.ms);
+    }
+    return pairs;
+}
+
+std::string readText(const std::wstring& file) {
+    std::ifstream in(std::filesystem::path(file), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+size_t occurrences(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) {
+        ++count;
+    }
+    return count;
+}
+
+// One logged run in a log directory of its own: how often the launcher ran java.exe -version.
+size_t javaExeRuns(const std::wstring& commandLine, const std::wstring& logDirectory) {
+    CreateDirectoryW(logDirectory.c_str(), nullptr);
+    const std::wstring logFile = logDirectory + L"\\vrk_nlog_1.log";
+    DeleteFileW(logFile.c_str());
+    SetEnvironmentVariableW(L"MORIX_LOG", L"yes");
+    SetEnvironmentVariableW(L"TMP", logDirectory.c_str());
+    SetEnvironmentVariableW(L"TEMP", logDirectory.c_str());
+    runTimed(commandLine);
+    SetEnvironmentVariableW(L"MORIX_LOG", nullptr);
+    SetEnvironmentVariableW(L"TMP", path(L"tmp").c_str());
+    SetEnvironmentVariableW(L"TEMP", path(L"tmp").c_str());
+    return occurrences(readText(logFile), "got version from execution");
+}
+
+void startUpFigures() {
+    const std::wstring hello = quoted(path(L"hello.exe"));
+    const std::wstring console = quoted(path(L"floor-console.exe"));
+    const bool haveJava = exists(path(L"jre\\bin\\server\\jvm.dll"));
+
+    printPairs("/help: launcher vs minimal console", measurePairs(console, hello + L" /help"));
+    printPairs("/status (stopped service): launcher vs minimal console",
+               measurePairs(console, quoted(path(L"service.exe")) + L" /status"));
+    printSpread("peak working set: minimal console program", peaksOf(console), "MB");
+    printSpread("peak working set: launcher /help", peaksOf(hello + L" /help"), "MB");
+    if (!haveJava) {
+        printNote("no bridged runtime in this build: the Java figures are left out");
+        return;
+    }
+    const std::wstring floor = quoted(path(L"floor-jvm.exe")) + L" " +
+                               quoted(path(L"jre\\bin\\server\\jvm.dll")) + L" " +
+                               quoted(path(L"lib\\bench.jar")) + L" com/morix/bench/Hello";
+    runTimed(hello + L" /run"); // fills the version cache
+    printPairs("hello world: launcher /run vs floor jvm program", measurePairs(floor, hello + L" /run"));
+    printPairs("hello world: version cache cold vs warm",
+               measurePairs(hello + L" /run", hello + L" /run", {}, forgetVersions));
+    runTimed(hello + L" /run");
+    const size_t warm = javaExeRuns(hello + L" /run", path(L"log-warm"));
+    forgetVersions();
+    const size_t cold = javaExeRuns(hello + L" /run", path(L"log-cold"));
+    printNote("java.exe -version runs: warm " + std::to_string(warm) + ", cold " + std::to_string(cold));
+    printSpread("peak working set: floor jvm program", peaksOf(floor), "MB");
+    printSpread("peak working set: launcher /run hello", peaksOf(hello + L" /run"), "MB");
+}
+
+// --- the service ---
+
+struct ServiceTimes {
+    bool ok = false;
+    double startToRunning = 0;
+    double stopToStopped = 0;
+    double childEndToStopped = -1; // no child: the floor service
+};
+
+std::optional<SERVICE_STATUS_PROCESS> statusOf(SC_HANDLE service) {
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                              sizeof status, &needed)) {
+        return std::nullopt;
+    }
+    return status;
+}
+
+// Polls the state every millisecond; false when it has not come within the service time limit.
+bool awaitState(SC_HANDLE service, DWORD state) {
+    const ULONGLONG end = GetTickCount64() + kServiceTimeoutMs;
+    while (GetTickCount64() < end) {
+        std::optional<SERVICE_STATUS_PROCESS> status = statusOf(service);
+        if (status && status->dwCurrentState == state) {
+            return true;
+        }
+        Sleep(1);
+    }
+    return false;
+}
+
+bool awaitFile(const std::wstring& file) {
+    const ULONGLONG end = GetTickCount64() + kServiceTimeoutMs;
+    while (GetTickCount64() < end) {
+        if (exists(file)) {
+            return true;
+        }
+        Sleep(5);
+    }
+    return false;
+}
+
+DWORD childOf(DWORD parent) {
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = snapshot ? Process32FirstW(snapshot.get(), &entry) : FALSE; more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        if (entry.th32ParentProcessID == parent) {
+            return entry.th32ProcessID;
+        }
+    }
+    return 0;
+}
+
+// One start and stop. With a ready file, the stop waits until the application has written it, and the
+// child's end is timed as well.
+ServiceTimes startAndStop(SC_HANDLE service, const std::wstring& readyFile) {
+    ServiceTimes times;
+    if (!readyFile.empty()) {
+        DeleteFileW(readyFile.c_str());
+    }
+    double start = nowMs();
+    if (!StartServiceW(service, 0, nullptr) || !awaitState(service, SERVICE_RUNNING)) {
+        std::printf("  service did not start (error %lu)\n", GetLastError());
+        return times;
+    }
+    times.startToRunning = nowMs() - start;
+    std::optional<SERVICE_STATUS_PROCESS> status = statusOf(service);
+    UniqueHandle host(OpenProcess(SYNCHRONIZE, FALSE, status ? status->dwProcessId : 0));
+    UniqueHandle child;
+    if (!readyFile.empty()) {
+        if (!awaitFile(readyFile)) {
+            std::printf("  the service's application did not start\n");
+        }
+        child.reset(OpenProcess(SYNCHRONIZE, FALSE, childOf(status ? status->dwProcessId : 0)));
+    }
+    SERVICE_STATUS stopStatus{};
+    start = nowMs();
+    if (!ControlService(service, SERVICE_CONTROL_STOP, &stopStatus)) {
+        std::printf("  stop request failed (error %lu)\n", GetLastError());
+    }
+    double childEnd = 0;
+    if (child) {
+        WaitForSingleObject(child.get(), kServiceTimeoutMs);
+        childEnd = nowMs();
+    }
+    if (!awaitState(service, SERVICE_STOPPED)) {
+        std::printf("  service did not stop\n");
+        return times;
+    }
+    const double stopped = nowMs();
+    times.stopToStopped = stopped - start;
+    if (child) {
+        times.childEndToStopped = stopped - childEnd;
+    }
+    // The next start must not meet this process still ending.
+    if (host) {
+        WaitForSingleObject(host.get(), kServiceTimeoutMs);
+    }
+    times.ok = true;
+    return times;
+}
+
+void deleteService(SC_HANDLE manager, const wchar_t* name) {
+    UniqueServiceHandle service(OpenServiceW(manager, name, SERVICE_ALL_ACCESS));
+    if (!service) {
+        return;
+    }
+    SERVICE_STATUS status{};
+    ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+    awaitState(service.get(), SERVICE_STOPPED);
+    DeleteService(service.get());
+}
+
+UniqueServiceHandle createService(SC_HANDLE manager, const wchar_t* name, const std::wstring& program) {
+    deleteService(manager, name);
+    return UniqueServiceHandle(CreateServiceW(
+        manager, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+        SERVICE_ERROR_NORMAL, quoted(program).c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+}
+
+// The launcher's service (registered for the whole run: the status query asks about it) against the
+// floor service, started and stopped alternately.
+void serviceFigures(SC_HANDLE manager, SC_HANDLE launcher) {
+    if (!exists(path(L"jre\\bin\\server\\jvm.dll"))) {
+        return;
+    }
+    UniqueServiceHandle floor = createService(manager, kFloorService, path(L"floor-service.exe"));
+    if (!floor || launcher == nullptr) {
+        std::printf("  could not register the services (error %lu)\n", GetLastError());
+        return;
+    }
+    Pairs start;
+    Pairs stop;
+    std::vector<double> childEnd;
+    for (int i = -1; i < pairCount; ++i) {
+        const ServiceTimes a = startAndStop(floor.get(), L"");
+        const ServiceTimes b = startAndStop(launcher, path(L"idle-ready"));
+        if (i < 0 || !a.ok || !b.ok) {
+            continue;
+        }
+        start.add(a.startToRunning, b.startToRunning);
+        stop.add(a.stopToStopped, b.stopToStopped);
+        if (b.childEndToStopped >= 0) {
+            childEnd.push_back(b.childEndToStopped);
+        }
+    }
+    printPairs("service start to RUNNING: launcher vs floor", start);
+    printPairs("service stop to STOPPED: launcher vs floor", stop);
+    printSpread("service: child ended to STOPPED (launcher)", childEnd, "ms");
+    floor.reset();
+    deleteService(manager, kFloorService);
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: morix-bench.exe WORK_DIRECTORY PAIRS\n");
+        return 2;
+    }
+    work = argv[1];
+    pairCount = std::max(1, _wtoi(argv[2]));
+    CreateDirectoryW(path(L"tmp").c_str(), nullptr);
+    SetEnvironmentVariableW(L"TMP", path(L"tmp").c_str());
+    SetEnvironmentVariableW(L"TEMP", path(L"tmp").c_str());
+    SetEnvironmentVariableW(L"MORIX_LOG", nullptr);
+    SetEnvironmentVariableW(L"VANTAROCK_LOG", nullptr);
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueServiceHandle launcher = createService(manager.get(), kLauncherService, path(L"service.exe"));
+    printHeader();
+    startUpFigures();
+    serviceFigures(manager.get(), launcher.get());
+    launcher.reset();
+    deleteService(manager.get(), kLauncherService);
+    return 0;
+}

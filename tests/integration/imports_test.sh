@@ -1,0 +1,13 @@
+#!/bin/sh
+# The launcher template's import table: user32.dll is loaded only where a window or message box is needed,
+# so the template must not import it. usage: imports_test.sh OBJDUMP LAUNCHER
+objdump=$1
+launcher=$2
+imports=$("$objdump" -p "$launcher" | sed -n 's/^[[:space:]]*DLL Name: //p')
+echo "$launcher imports:" $imports
+# An empty list would mean the table was not read at all, not that it is clean.
+echo "$imports" | grep -qix 'kernel32.dll' || { echo "no import of kernel32.dll found"; exit 1; }
+if echo "$imports" | grep -qix 'user32.dll'; then
+    echo "user32.dll is imported"
+    exit 1
+fi
