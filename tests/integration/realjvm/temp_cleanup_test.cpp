@@ -170,7 +170,7 @@ TEST_F(TempCleanupTest, AStartRemovesWhatEndedRunsLeftAndNeverTouchesARunningIns
     ProcessResult second = launch(L"/run greet");
     EXPECT_EQ(second.exitCode, 0u) << second.errors;
     EXPECT_EQ(lines(leftovers()),
-              lines({firstDirectory.substr(tmp_.size() + 1), markerOf(firstDirectory).substr(tmp_.size() + 1),
+              lines({markerOf(firstDirectory).substr(tmp_.size() + 1), firstDirectory.substr(tmp_.size() + 1),
                      L"mrxF00D.tmp", L"mrxnotours_dir1"}));
     EXPECT_TRUE(pathExists(firstDirectory + L"\\conf\\settings.txt"));
 
