@@ -257,3 +257,26 @@ TEST_F(JavaServiceTest, AStopWhoseShutdownHookNeverReturnsEndsWithinTheBoundAndT
     // The halt ends the process through the same exit path: its directory goes too.
     EXPECT_TRUE(waitUntil(10000, [&] { return !pathExists(tempDir); })) << narrow(tempDir);
 }
+
+// The end of the host's pipe is a stop too: a child whose host was killed ends and leaves nothing.
+TEST_F(JavaServiceTest, AChildWhoseHostIsKilledStopsAndRemovesItsTemporaryDirectory) {
+    const std::wstring name = uniqueName();
+    makeApplication(name);
+    ASSERT_EQ(run(launcher_, L"/install").exitCode, 0u);
+    ASSERT_EQ(run(launcher_, L"/start").exitCode, 0u);
+    ASSERT_EQ(awaitTrace(L"service-started.txt"), "args=[]\n");
+    const std::wstring tempDir = wide(awaitTrace(L"service-temp.txt"));
+    const DWORD hostPid = queryStatus(name).dwProcessId;
+    std::vector<PROCESSENTRY32W> running = processesOf(launcher_);
+    ASSERT_EQ(running.size(), 2u);
+    const DWORD childPid =
+        running[0].th32ProcessID == hostPid ? running[1].th32ProcessID : running[0].th32ProcessID;
+    UniqueHandle javaChild(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, childPid));
+    UniqueHandle host(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, hostPid));
+    ASSERT_TRUE(javaChild && host);
+
+    ASSERT_TRUE(TerminateProcess(host.get(), 1));
+    EXPECT_EQ(exitCodeWithin(javaChild, 20000), std::optional<DWORD>(0));
+    EXPECT_EQ(awaitTrace(L"service-stopped.txt", 5000), "shutdown hook ran\n");
+    EXPECT_TRUE(waitUntil(10000, [&] { return !pathExists(tempDir); })) << narrow(tempDir);
+}
