@@ -6,6 +6,7 @@
 #include "common/handles.h"
 
 #include <algorithm>
+#include <cstdio>
 
 using namespace morix::test;
 using morix::UniqueHandle;
@@ -210,5 +211,7 @@ TEST_F(TempCleanupTest, FiftyLaunchesByEveryRoadLeaveTheTemporaryRootAsItWas) {
         ProcessResult result = run(launcher_, road, quiet, 120000);
         ASSERT_FALSE(result.timedOut) << narrow(road);
     }
-    EXPECT_EQ(lines(listDirectory(tmp_)), lines(before));
+    const std::vector<std::wstring> after = listDirectory(tmp_);
+    std::printf("temporary root: %zu entries before 50 launches, %zu after\n", before.size(), after.size());
+    EXPECT_EQ(lines(after), lines(before));
 }
