@@ -149,7 +149,7 @@ bool startCleanupHelper(const std::string& directory) {
     const uint64_t created = processCreationTime(self ? self.get() : GetCurrentProcess());
     const std::wstring& program = getExecutablePathWide();
     std::wstring commandLine =
-        formatWide(L"\"%s\" %s %lu %llu \"%s\"", program.c_str(), kCleanupArgument, GetCurrentProcessId(),
+        formatWide(L"\"%s\" %s %lu %I64u \"%s\"", program.c_str(), kCleanupArgument, GetCurrentProcessId(),
                    static_cast<unsigned long long>(created), narrowToWide(directory).c_str());
     // The helper's working directory must not be inside what it removes.
     const std::wstring workingDirectory = narrowToWide(getTempRoot());
@@ -172,7 +172,8 @@ bool startCleanupHelper(const std::string& directory) {
     }
     UniqueHandle processHandle(process.hProcess);
     UniqueHandle threadHandle(process.hThread);
-    logMessage(L"cleanup helper %lu removes %S after this process", process.dwProcessId, directory.c_str());
+    logMessage(L"cleanup helper %lu removes %S after this process: %s", process.dwProcessId,
+               directory.c_str(), commandLine.c_str());
     return true;
 }
 

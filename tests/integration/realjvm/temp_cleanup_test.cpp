@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sstream>
 
 using namespace morix::test;
 using morix::UniqueHandle;
@@ -130,6 +131,16 @@ TEST_F(TempCleanupTest, AFileStillOpenAtTheEndIsRemovedByTheHelperOnceTheProcess
     EXPECT_FALSE(pathExists(markerOf(directory))); // it goes with its process
     EXPECT_TRUE(contains(log(), "still in use")) << log();
     EXPECT_TRUE(contains(log(), "removes " + narrow(directory) + " after this process")) << log();
+    // The helper knows its owner by process id and creation time (a FILETIME of this century).
+    const std::string text = log();
+    const size_t helper = text.find("__mrx_cleanup ");
+    ASSERT_NE(helper, std::string::npos) << text;
+    std::istringstream words(text.substr(helper + 14));
+    DWORD pid = 0;
+    std::string created;
+    words >> pid >> created;
+    EXPECT_EQ(pid, running.pid());
+    EXPECT_EQ(created.size(), 18u) << created;
 
     held.reset();
     EXPECT_TRUE(waitUntil(10000, [&] { return leftovers().empty(); })) << lines(leftovers());
