@@ -27,6 +27,7 @@ public final class ProbeApp {
                 System.out.println("maxMemoryMB=" + Runtime.getRuntime().maxMemory() / (1024 * 1024));
                 System.out.println("classpath=" + System.getProperty("java.class.path"));
                 System.out.println("service=" + System.getProperty("morix.isService"));
+                System.out.println("tempDir=" + System.getProperty("morix.tempDir"));
             } else if (command.equals("greet")) {
                 Class<?> greeting = Class.forName("com.morix.launchertest.lib.Greeting");
                 System.out.println("greeting=" + greeting.getMethod("text").invoke(null));
