@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <utility>
 
 namespace morix {
 namespace {
@@ -29,18 +30,14 @@ constexpr DWORD kOwnerEndWaitMs = 120000;
 constexpr int kHelperAttempts = 100;
 constexpr DWORD kHelperRetryMs = 100;
 
-// Process-wide and never destroyed: the handle must stay open until the process ends.
-HANDLE& heldMarker() {
-    static HANDLE* marker = new HANDLE(nullptr);
+// Never destroyed: no exit handler may close the marker before the process has ended.
+UniqueHandle& heldMarker() {
+    static UniqueHandle* marker = new UniqueHandle;
     return *marker;
 }
 
 void releaseTempMarker() {
-    HANDLE& marker = heldMarker();
-    if (marker != nullptr) {
-        CloseHandle(marker);
-        marker = nullptr;
-    }
+    heldMarker().reset();
 }
 
 bool isHexDigit(char c) {
@@ -233,13 +230,13 @@ int removeStaleMarkers(const std::string& root, ULONGLONG deadline) {
 bool holdTempMarker(const std::string& marker) {
     releaseTempMarker();
     // No delete sharing: while this process lives nobody removes the marker, and with it the directory.
-    HANDLE handle = CreateFileA(marker.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
+    UniqueHandle handle(CreateFileA(marker.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!handle) {
         logError(L"could not hold the marker %S (error %lu)", marker.c_str(), GetLastError());
         return false;
     }
-    heldMarker() = handle;
+    heldMarker() = std::move(handle);
     return true;
 }
 

@@ -77,7 +77,9 @@ protected:
     std::wstring launcher_;
 };
 
-std::string lines(const std::vector<std::wstring>& names) {
+// The names one per line, in one order whatever order they come in.
+std::string lines(std::vector<std::wstring> names) {
+    std::sort(names.begin(), names.end());
     std::string text;
     for (const std::wstring& name : names) {
         text += narrow(name) + "\n";
