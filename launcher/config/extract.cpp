@@ -3,6 +3,7 @@
 #include "common/handles.h"
 #include "common/text.h"
 #include "config/payload.h"
+#include "config/temp_cleanup.h"
 #include "config/temp_root.h"
 #include "frame/fatal.h"
 #include "frame/log.h"
@@ -125,9 +126,14 @@ int extractOneFile(HANDLE payload, const std::string& path) {
 }
 
 void createAppTempDir() {
+    removeStaleTempDirs();
     for (int attempt = 0; attempt < kTempDirAttempts; ++attempt) {
-        // The marker file keeps the name unique in the temporary root; it stays there.
+        // The marker file keeps the name unique in the temporary root and, held open, tells other starts
+        // that the directory is in use.
         const std::string marker = makeTempFileName();
+        if (!holdTempMarker(marker)) {
+            continue;
+        }
         appTempDir = formatNarrow("%s_dir%d", marker.c_str(), static_cast<int>(std::time(nullptr)));
         logMessage(L"Temp dir3: %S", appTempDir.c_str());
         if (CreateDirectoryA(appTempDir.c_str(), nullptr)) {

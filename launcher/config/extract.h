@@ -8,7 +8,8 @@
 
 namespace morix {
 
-// The launcher's own temporary directory (narrow); empty until one was created. Removed by exitLauncher.
+// The launcher's own temporary directory (narrow); empty until one was created. Removed when the run ends
+// (config/temp_cleanup.h).
 extern std::string appTempDir;
 // Offset in the own executable just after the last included file; 0 when nothing was extracted.
 extern uint32_t unextractedPosition;

@@ -2,6 +2,7 @@
 
 #include "common/text.h"
 #include "config/payload.h"
+#include "config/temp_cleanup.h"
 #include "frame/log.h"
 #include "frame/run.h"
 #include "frame/startup.h"
@@ -121,6 +122,15 @@ void setServiceName(const std::wstring& name) {
 }
 
 int launcherMain() {
+    {
+        // The cleanup helper reads no payload and changes nothing: it only waits and removes.
+        ArgumentList helper;
+        splitCommandLine(GetCommandLineW(), helper);
+        if (helper.size() > 1 && helper[1] == kCleanupArgument) {
+            helper.pop_front();
+            return runCleanupHelper(helper);
+        }
+    }
     serviceMode = true;
     initLauncher();
     setServiceName(getConfigStringWide(101));

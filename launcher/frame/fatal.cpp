@@ -5,6 +5,7 @@
 #include "common/user32.h"
 #include "config/extract.h"
 #include "config/payload.h"
+#include "config/temp_cleanup.h"
 #include "frame/log.h"
 
 #include <windows.h>
@@ -87,10 +88,7 @@ void showMessageByIdNarrow(int id, const std::string& insert) {
 }
 
 void exitLauncher(unsigned code) {
-    if (!appTempDir.empty()) {
-        deleteDirectoryContents(appTempDir, true);
-        RemoveDirectoryA(appTempDir.c_str());
-    }
+    cleanUpAppTempDir();
     std::fflush(nullptr);
     ExitProcess(code);
 }

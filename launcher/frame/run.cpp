@@ -1,6 +1,7 @@
 #include "frame/run.h"
 
 #include "config/extract.h"
+#include "config/temp_cleanup.h"
 #include "discovery/vm_library.h"
 #include "frame/fatal.h"
 #include "frame/log.h"
@@ -20,6 +21,8 @@ bool runInProcess(const ArgumentList& arguments, bool ignoreConsoleEvents) {
     }
     checkSingleInstance();
     if (LoadDLL(true) && launchProgram(arguments)) {
+        // The VM is destroyed and no Java code runs any more.
+        cleanUpAppTempDir();
         return true;
     }
     exitLauncher(1);

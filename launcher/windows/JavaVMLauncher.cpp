@@ -5,6 +5,7 @@
 #include "config/extract.h"
 #include "config/payload.h"
 #include "config/paths.h"
+#include "config/temp_cleanup.h"
 #include "discovery/vm_library.h"
 #include "frame/entry.h"
 #include "frame/fatal.h"
@@ -292,6 +293,21 @@ DWORD WINAPI vmThread(void* parameter) {
     return 1;
 }
 
+// Called by the VM at the very end of System.exit and Runtime.halt, after the shutdown hooks; it must end
+// the process itself.
+void JNICALL vmExitHook(jint code) {
+    logMessage(L"JVM exits with %d", static_cast<int>(code));
+    cleanUpAppTempDir();
+    std::fflush(nullptr);
+    ExitProcess(static_cast<UINT>(code));
+}
+
+void addExitHook(VmArguments& vmArgs) {
+    vmArgs.jvmOptions.push_back({const_cast<char*>("exit"), reinterpret_cast<void*>(&vmExitHook)});
+    vmArgs.initArgs.nOptions = static_cast<jint>(vmArgs.jvmOptions.size());
+    vmArgs.initArgs.options = vmArgs.jvmOptions.data();
+}
+
 std::string environmentValue(const char* name) {
     const DWORD size = GetEnvironmentVariableA(name, nullptr, 0);
     if (size == 0) {
@@ -432,6 +448,7 @@ bool launchProgram(const ArgumentList& arguments) {
     // The request lives as long as the VM may use it: the process.
     auto* request = new LaunchRequest{arguments, {}};
     assembleVmOptions(request->vmArgs, properties, arguments);
+    addExitHook(request->vmArgs);
     const unsigned stackSize = vmThreadStackSize(request->vmArgs.options);
     logMessage(L"used stack size %d", static_cast<int>(stackSize));
     UniqueHandle thread(

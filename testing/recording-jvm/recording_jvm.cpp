@@ -491,13 +491,18 @@ void buildTables() {
 extern "C" jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void* arguments) {
     readScript();
     auto* init = static_cast<JavaVMInitArgs*>(arguments);
+    // Hooks (options with a function as extra information) are recorded apart from the option texts.
+    long texts = 0;
+    for (jint i = 0; i < init->nOptions; ++i) {
+        texts += init->options[i].extraInfo == nullptr ? 1 : 0;
+    }
     char header[128];
     std::snprintf(header, sizeof header, "create version=0x%lx options=%ld ignoreUnrecognized=%d",
-                  static_cast<long>(init->version), static_cast<long>(init->nOptions),
-                  init->ignoreUnrecognized);
+                  static_cast<long>(init->version), texts, init->ignoreUnrecognized);
     record(header);
     for (jint i = 0; i < init->nOptions; ++i) {
-        record(std::string("option ") + init->options[i].optionString);
+        record(std::string(init->options[i].extraInfo == nullptr ? "option " : "hook ") +
+               init->options[i].optionString);
     }
     record("stack " + std::to_string(stackReservation()));
     if (script.createFails) {

@@ -11,6 +11,8 @@
 
 #include <tlhelp32.h>
 
+#include <cstdio>
+
 using namespace morix::test;
 using morix::UniqueHandle;
 using morix::UniqueServiceHandle;
@@ -124,6 +126,8 @@ protected:
                      {122, "com.morix.servicetest.ServiceApp"},
                      {124, "\"" + narrow(unixPath(traces_)) + "\""}};
         p.strings.insert(p.strings.end(), more.begin(), more.end());
+        p.files = {{"conf\\settings.txt", "included"}};
+        p.describeIncludedFiles();
         writeLauncher(launcher_, p);
     }
 
@@ -150,6 +154,10 @@ TEST_F(JavaServiceTest, TheServiceRunsTheApplicationAndAStopRunsItsShutdownHooks
     ProcessResult start = run(launcher_, L"/start " + name + L" x \"y z\"");
     ASSERT_EQ(start.output, "Starting service '" + n + "'.\n");
     ASSERT_EQ(awaitTrace(L"service-started.txt"), "args=[x, y z]\n");
+    const std::wstring tempDir = wide(awaitTrace(L"service-temp.txt"));
+    const std::wstring marker = tempDir.substr(0, tempDir.rfind(L"_dir"));
+    EXPECT_TRUE(pathExists(tempDir + L"\\conf\\settings.txt")) << narrow(tempDir);
+    EXPECT_TRUE(pathExists(marker)) << narrow(marker);
     ProcessResult status = run(launcher_, L"/status");
     EXPECT_EQ(status.output, "Running.\n");
     EXPECT_EQ(status.exitCode, 0u);
@@ -171,6 +179,7 @@ TEST_F(JavaServiceTest, TheServiceRunsTheApplicationAndAStopRunsItsShutdownHooks
     EXPECT_EQ(awaitTrace(L"service-stopped.txt", 20000), "shutdown hook ran\n");
     EXPECT_EQ(exitCodeWithin(javaChild, 20000), std::optional<DWORD>(0));
     EXPECT_EQ(exitCodeWithin(host, 20000), std::optional<DWORD>(0));
+    EXPECT_TRUE(waitUntil(10000, [&] { return !pathExists(tempDir) && !pathExists(marker); }));
     status = run(launcher_, L"/status");
     EXPECT_EQ(status.output, "Not running.\n");
     EXPECT_EQ(status.exitCode, 3u);
@@ -212,4 +221,66 @@ TEST_F(JavaServiceTest, ASingleInstanceServiceStopsAtOnceWhileAnotherInstanceRun
     EXPECT_EQ(awaitTrace(L"service-started.txt"), "args=[]\n");
     EXPECT_EQ(run(launcher_, L"/stop").output, "Stopping service '" + narrow(name) + "'.\nService stopped\n");
     EXPECT_EQ(awaitTrace(L"service-stopped.txt", 20000), "shutdown hook ran\n");
+}
+
+TEST_F(JavaServiceTest, AStopWhoseShutdownHookNeverReturnsEndsWithinTheBoundAndTheServiceIsStopped) {
+    const std::wstring name = uniqueName();
+    makeApplication(name,
+                    {{123, "-Dmorix.stopTimeout=3"}, {104, "1"}, {105, narrow(traces_ + L"\\err.txt")}});
+    ASSERT_EQ(run(launcher_, L"/install").exitCode, 0u);
+    ASSERT_EQ(run(launcher_, L"/start " + name + L" hang-hook").exitCode, 0u);
+    ASSERT_EQ(awaitTrace(L"service-started.txt"), "args=[hang-hook]\n");
+    const std::wstring tempDir = wide(awaitTrace(L"service-temp.txt"));
+    const DWORD childPid = [&] {
+        for (const PROCESSENTRY32W& process : processesOf(launcher_)) {
+            if (process.th32ProcessID != queryStatus(name).dwProcessId) {
+                return process.th32ProcessID;
+            }
+        }
+        return DWORD{0};
+    }();
+    UniqueHandle javaChild(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, childPid));
+    ASSERT_TRUE(javaChild);
+
+    const ULONGLONG start = GetTickCount64();
+    ProcessResult stop = run(launcher_, L"/stop");
+    const ULONGLONG milliseconds = GetTickCount64() - start;
+    const ULONGLONG seconds = milliseconds / 1000;
+    std::printf("the stop with a hanging hook took %llu ms (bound 3 s)\n", milliseconds);
+    EXPECT_EQ(stop.output, "Stopping service '" + narrow(name) + "'.\nService stopped\n");
+    EXPECT_GE(seconds, 2u);
+    EXPECT_LE(seconds, 3u + 5u); // the bound and a margin for the polling and the halt
+    EXPECT_EQ(queryStatus(name).dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(awaitTrace(L"service-stopped.txt", 1000), "shutdown hook ran\n");
+    EXPECT_EQ(exitCodeWithin(javaChild, 5000), std::optional<DWORD>(124));
+    const std::string errors = readFile(traces_ + L"\\err.txt");
+    EXPECT_TRUE(contains(errors, "did not end within 3 s of the stop request; halting with exit code 124"))
+        << errors;
+    EXPECT_TRUE(contains(errors, "\"service-app-hook\"")) << errors;
+    EXPECT_TRUE(contains(errors, "com.morix.servicetest.ServiceApp.sleep(")) << errors;
+    // The halt ends the process through the same exit path: its directory goes too.
+    EXPECT_TRUE(waitUntil(10000, [&] { return !pathExists(tempDir); })) << narrow(tempDir);
+}
+
+// The end of the host's pipe is a stop too: a child whose host was killed ends and leaves nothing.
+TEST_F(JavaServiceTest, AChildWhoseHostIsKilledStopsAndRemovesItsTemporaryDirectory) {
+    const std::wstring name = uniqueName();
+    makeApplication(name);
+    ASSERT_EQ(run(launcher_, L"/install").exitCode, 0u);
+    ASSERT_EQ(run(launcher_, L"/start").exitCode, 0u);
+    ASSERT_EQ(awaitTrace(L"service-started.txt"), "args=[]\n");
+    const std::wstring tempDir = wide(awaitTrace(L"service-temp.txt"));
+    const DWORD hostPid = queryStatus(name).dwProcessId;
+    std::vector<PROCESSENTRY32W> running = processesOf(launcher_);
+    ASSERT_EQ(running.size(), 2u);
+    const DWORD childPid =
+        running[0].th32ProcessID == hostPid ? running[1].th32ProcessID : running[0].th32ProcessID;
+    UniqueHandle javaChild(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, childPid));
+    UniqueHandle host(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, hostPid));
+    ASSERT_TRUE(javaChild && host);
+
+    ASSERT_TRUE(TerminateProcess(host.get(), 1));
+    EXPECT_EQ(exitCodeWithin(javaChild, 20000), std::optional<DWORD>(0));
+    EXPECT_EQ(awaitTrace(L"service-stopped.txt", 5000), "shutdown hook ran\n");
+    EXPECT_TRUE(waitUntil(10000, [&] { return !pathExists(tempDir); })) << narrow(tempDir);
 }

@@ -23,6 +23,8 @@ struct ExitRequest {
 // A pipe carries the request: writing to it is all a JVM thread can safely do.
 int requestPipe[2] = {-1, -1};
 std::atomic<bool> jvmRunning{false};
+using CallerExitHook = void MORIX_WINAPI (*)(jint);
+std::atomic<CallerExitHook> callerExitHook{nullptr};
 
 [[noreturn]] void parkForever() {
     for (;;) {
@@ -48,6 +50,10 @@ DWORD WINAPI watchForExit(void*) {
     UINT exitCode = request.abort ? (jvmRunning ? kAbortExitCode : 1) : static_cast<UINT>(request.code);
     trace("JVM %s: ending the process with %u", request.abort ? "aborts" : "exits", exitCode);
     flushRelayedOutput();
+    if (CallerExitHook hook = callerExitHook.load(); hook != nullptr && !request.abort) {
+        trace("calling the caller's exit hook");
+        hook(request.code);
+    }
     ExitProcess(exitCode);
 }
 
@@ -61,6 +67,10 @@ void startExitWatcher() {
     if (!watcher) {
         fail("cannot start the exit watcher (error %u)", static_cast<unsigned>(GetLastError()));
     }
+}
+
+void setCallerExitHook(void* hook) {
+    callerExitHook = reinterpret_cast<CallerExitHook>(hook);
 }
 
 void markJvmRunning() {

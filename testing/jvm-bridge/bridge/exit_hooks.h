@@ -14,6 +14,10 @@ void startExitWatcher();
 // start, which ends the process with 1 as on Windows.
 void markJvmRunning();
 
+// The caller's own exit hook (a Windows function): called on the Windows thread, after the relayed output,
+// as HotSpot on Windows calls it at the end of System.exit. Null for none.
+void setCallerExitHook(void* hook);
+
 // The hooks, for the "exit" and "abort" options of JNI_CreateJavaVM.
 void jvmExitHook(jint code);
 void jvmAbortHook();

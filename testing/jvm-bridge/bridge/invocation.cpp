@@ -73,7 +73,8 @@ void hookOption(std::vector<JavaVMOption>& options, const char* name, void* hook
 }
 
 // The caller's options for the Linux JVM: paths and encodings translated, the caller's own hooks (Windows
-// functions the JVM could not call) replaced by the bridge's, and the drive directory for the Java side.
+// functions the JVM could not call) replaced by the bridge's (which calls the caller's exit hook), and the
+// drive directory for the Java side.
 size_t translateOptions(const JavaVMInitArgs& given, VmState& state) {
     size_t stackSize = kDefaultStackSize;
     state.optionTexts.clear();
@@ -87,7 +88,12 @@ size_t translateOptions(const JavaVMInitArgs& given, VmState& state) {
         if (option == nullptr) {
             continue;
         }
-        if (strcmp(option, "exit") == 0 || strcmp(option, "abort") == 0 || strcmp(option, "vfprintf") == 0) {
+        if (strcmp(option, "exit") == 0) {
+            trace("the caller's exit hook runs after the bridge's");
+            setCallerExitHook(given.options[i].extraInfo);
+            continue;
+        }
+        if (strcmp(option, "abort") == 0 || strcmp(option, "vfprintf") == 0) {
             trace("the caller's %s hook is not used", option);
             continue;
         }

@@ -64,6 +64,8 @@ TEST_F(OptionsTest, EverySourceContributesInItsOrder) {
     EXPECT_EQ(options(), expected);
     EXPECT_EQ(recorded("create "),
               std::vector<std::string>{"version=0x10002 options=22 ignoreUnrecognized=1"});
+    // After the texts, the exit hook that removes the temporary directory at the end of System.exit.
+    EXPECT_EQ(recorded("hook "), std::vector<std::string>{"exit"});
     EXPECT_EQ(mainArguments(), (std::vector<std::string>{"false", "", "", "", "false", exe, "hello"}));
     EXPECT_EQ(recorded("DestroyJavaVM").size(), 1u);
 }

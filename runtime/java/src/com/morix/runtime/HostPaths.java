@@ -11,13 +11,14 @@ import java.util.Locale;
  * property {@value #DRIVES_PROPERTY} to a directory holding one entry per drive ("c:", "z:", ...); the
  * launcher's Windows paths are then resolved through it.
  */
-final class HostPaths {
+public final class HostPaths {
     static final String DRIVES_PROPERTY = "morix.windowsDrives";
 
     private HostPaths() {
     }
 
-    static Path get(String text) {
+    /** The path of the running platform for a path text of the launcher. */
+    public static Path get(String text) {
         String drives = System.getProperty(DRIVES_PROPERTY);
         if (drives == null || drives.isEmpty() || runsOnWindows()) {
             return Paths.get(text);

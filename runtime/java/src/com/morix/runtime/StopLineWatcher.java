@@ -5,8 +5,8 @@ import java.io.InputStream;
 
 /**
  * Watches standard input in a service child. The service host asks the child to stop by writing a small
- * decimal code and a line feed and then closing the pipe; the child then ends through System.exit(0), so
- * that the application's shutdown hooks run. The end of input alone (the host went away) stops it too.
+ * decimal code and a line feed and then closing the pipe; the child then ends through the stop sequence
+ * ({@link StopSequence}: stop listeners, shutdown hooks, exit code 0, all within a time limit). The end of input alone (the host went away) stops it too.
  * Lines that are not such a code are ignored.
  */
 final class StopLineWatcher implements Runnable {

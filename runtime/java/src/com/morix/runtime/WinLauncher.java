@@ -1,5 +1,6 @@
 package com.morix.runtime;
 
+import com.morix.api.StopReason;
 import java.nio.file.Path;
 
 /**
@@ -33,7 +34,9 @@ public final class WinLauncher {
             OutputRedirection.apply(arguments, launcherDirectory());
         }
         if (Boolean.getBoolean(SERVICE_PROPERTY)) {
-            StopLineWatcher.start(System.in, () -> System.exit(0));
+            StopLineWatcher.start(System.in, () -> StopSequence.stop(StopReason.SERVICE_STOP, 0));
+        } else {
+            ConsoleSignals.install();
         }
         ApplicationMain.run(mainClass, arguments.applicationArguments().toArray(new String[0]));
     }

@@ -19,6 +19,9 @@ final class ChildJvm {
 
     final Process process;
     private final CompletableFuture<String> errors;
+    // For tests that read the output line by line: what was read so far, and the reader.
+    String seen = "";
+    java.io.BufferedReader lines;
 
     private ChildJvm(Process process) {
         this.process = process;

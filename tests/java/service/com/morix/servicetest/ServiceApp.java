@@ -14,7 +14,8 @@ import java.util.concurrent.TimeUnit;
  * The application that the service tests run through a real launcher and the bridged runtime. Its first
  * argument is a directory (a path of the platform that Java runs on) where it leaves its traces, named by
  * its role: "service" in a service child, "run" otherwise. ROLE-started.txt holds the other arguments once
- * main runs; ROLE-stopped.txt is written by a shutdown hook. It then waits for a file "release" in that
+ * main runs, ROLE-temp.txt the launcher's temporary directory; ROLE-stopped.txt is written by a shutdown
+ * hook, which with the argument "hang-hook" then never returns. It then waits for a file "release" in that
  * directory, at most two minutes, and returns.
  */
 public final class ServiceApp {
@@ -26,15 +27,29 @@ public final class ServiceApp {
     public static void main(String[] args) throws InterruptedException {
         Path traces = Paths.get(args[0]);
         String role = Boolean.getBoolean("morix.isService") ? "service" : "run";
-        Runtime.getRuntime().addShutdownHook(
-                new Thread(() -> write(traces.resolve(role + "-stopped.txt"), "shutdown hook ran\n")));
         String[] rest = Arrays.copyOfRange(args, 1, args.length);
+        boolean hang = Arrays.asList(rest).contains("hang-hook");
+        Runtime.getRuntime().addShutdownHook(new Thread(() -> {
+            write(traces.resolve(role + "-stopped.txt"), "shutdown hook ran\n");
+            while (hang) {
+                sleep(1000);
+            }
+        }, "service-app-hook"));
+        write(traces.resolve(role + "-temp.txt"), System.getProperty("morix.tempDir", ""));
         write(traces.resolve(role + "-started.txt"), "args=" + Arrays.toString(rest) + "\n");
 
         Path release = traces.resolve("release");
         long end = System.currentTimeMillis() + LONGEST_WAIT_MS;
         while (!Files.exists(release) && System.currentTimeMillis() < end) {
             Thread.sleep(50);
+        }
+    }
+
+    private static void sleep(long milliseconds) {
+        try {
+            Thread.sleep(milliseconds);
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
         }
     }
 
