@@ -79,10 +79,10 @@ TEST_F(LoadingTest, TheMessageNamesTheSourceOfTheLastValidatedRuntime) {
     EXPECT_TRUE(contains(whole.output, "registry runtime failed")) << whole.output;
 
     loadDll({{128, "S"}}, {{L"PATH", empty.home() + L"\\bin;C:\\windows\\system32"}}, &whole);
-    EXPECT_TRUE(contains(whole.output, "no 64-bit runtime")) << whole.output;
+    EXPECT_TRUE(contains(whole.output, noRuntimeText())) << whole.output;
 
     loadDll({{128, "Anowhere"}}, {}, &whole);
-    EXPECT_TRUE(contains(whole.output, "no 64-bit runtime")) << whole.output;
+    EXPECT_TRUE(contains(whole.output, noRuntimeText())) << whole.output;
 }
 
 TEST_F(LoadingTest, UcrtbaseIsPreloadedOnlyBeforeWindows10) {
