@@ -11,6 +11,11 @@ function(morix_target_defaults target)
     endif()
 endfunction()
 
+# The bitness of the Windows programs, which picks the Wine loader that runs them (cmake/wine-env.sh).
+if(WIN32)
+    math(EXPR MORIX_WINDOWS_BITS "${CMAKE_SIZEOF_VOID_P} * 8")
+endif()
+
 # GoogleTest from Debian's sources, built with the same toolchain as the code under test.
 macro(morix_add_googletest)
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

@@ -2,23 +2,30 @@
 # Makes sure the Wine prefix $1 exists (cloned from the machine's template prefix) and that its
 # wineserver and session processes run. Safe to call from parallel tests.
 prefix="${1:?usage: wine-prefix.sh PREFIX}"
-: "${WINE_TEMPLATE_PREFIX:=${XDG_CACHE_HOME:-$HOME/.cache}/morix-wine-template}"
+. "$(dirname "$0")/wine-env.sh"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-winemenubuilder.exe=d;mscoree=d;mshtml=d}"
 # A window test's prefix boots its session on the virtual display it was given (wine-display-run.sh).
 [ -n "${WINE_RUN_DISPLAY:-}" ] || unset DISPLAY WAYLAND_DISPLAY
+if [ "${WINE_TEST_BITS:-64}" = 32 ] && ! "$wine_loader" --version >/dev/null 2>&1; then
+  echo "wine-prefix.sh: this machine cannot execute 32-bit programs ($wine_loader does not run)" >&2
+  exit 1
+fi
 mkdir -p "$(dirname "$WINE_TEMPLATE_PREFIX")" "$(dirname "$prefix")"
 if [ ! -f "$WINE_TEMPLATE_PREFIX/system.reg" ]; then
   {
     flock 8
     if [ ! -f "$WINE_TEMPLATE_PREFIX/system.reg" ]; then
       rm -rf "$WINE_TEMPLATE_PREFIX"
-      WINEPREFIX="$WINE_TEMPLATE_PREFIX" /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1 8>&-
+      WINEPREFIX="$WINE_TEMPLATE_PREFIX" "$wine_loader" wineboot -i </dev/null >/dev/null 2>&1 8>&-
       # With Wine's default debugger a crashing process sometimes exits with 0; without one it fails.
-      WINEPREFIX="$WINE_TEMPLATE_PREFIX" /usr/lib/wine/wine64 reg.exe add \
-        'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d "" /f \
-        </dev/null >/dev/null 2>&1 8>&-
-      WINEPREFIX="$WINE_TEMPLATE_PREFIX" /usr/lib/wine/wineserver64 -w 8>&-
+      # Both registry views: a 32-bit process under WoW64 reads its own.
+      for view in 64 32; do
+        WINEPREFIX="$WINE_TEMPLATE_PREFIX" "$wine_loader" reg.exe add \
+          'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d "" /f /reg:$view \
+          </dev/null >/dev/null 2>&1 8>&-
+      done
+      WINEPREFIX="$WINE_TEMPLATE_PREFIX" "$wine_server" -w 8>&-
     fi
   } 8>"$WINE_TEMPLATE_PREFIX.lock"
 fi
@@ -38,8 +45,8 @@ fi
 # wineserver -p exits 0 when it started a new server, 2 when one is already running.
 {
   flock 9
-  if WINEPREFIX="$prefix" /usr/lib/wine/wineserver64 -p"${WINE_SERVER_LINGER:-60}" </dev/null >/dev/null 2>&1 9>&-; then
-    WINEPREFIX="$prefix" /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1 9>&-
+  if WINEPREFIX="$prefix" "$wine_server" -p"${WINE_SERVER_LINGER:-60}" </dev/null >/dev/null 2>&1 9>&-; then
+    WINEPREFIX="$prefix" "$wine_loader" wineboot </dev/null >/dev/null 2>&1 9>&-
   fi
 } 9>"$prefix.lock"
 [ -f "$prefix/system.reg" ]

@@ -1,10 +1,11 @@
 #!/bin/sh
-# Runs one Windows program under 64-bit Wine for ctest and test discovery.
+# Runs one Windows program under Wine for ctest and test discovery: 64-bit, or with WINE_TEST_BITS=32 the
+# 32-bit loader in a WoW64 prefix.
 # Every build tree has a prefix of its own (WINE_TEST_PREFIX), cloned from a template prefix that is built
 # once per machine; one wineserver is kept alive between tests so that each test does not pay Wine's start.
 : "${WINE_TEST_PREFIX:?set WINE_TEST_PREFIX}"
-: "${WINE_TEMPLATE_PREFIX:=${XDG_CACHE_HOME:-$HOME/.cache}/morix-wine-template}"
 here=$(dirname "$0")
+. "$here/wine-env.sh"
 export WINEPREFIX="$WINE_TEST_PREFIX"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-winemenubuilder.exe=d;mscoree=d;mshtml=d}"
@@ -16,7 +17,7 @@ export LANG="${MORIX_TEST_LANG:-C.UTF-8}"
 # The program's output goes through a file, not ctest's pipe: processes that Wine starts on the side
 # (explorer.exe, conhost.exe, services) inherit these descriptors and would keep ctest waiting.
 out=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")
-timeout --kill-after=5 "${WINE_RUN_TIMEOUT:-900}" /usr/lib/wine/wine64 "$@" >"$out" 2>&1
+timeout --kill-after=5 "${WINE_RUN_TIMEOUT:-900}" "$wine_loader" "$@" >"$out" 2>&1
 rc=$?
 cat "$out"
 rm -f "$out"

@@ -1,6 +1,7 @@
 // The bridged runtime for tests: a Windows Java runtime home whose programs run the Linux OpenJDK inside
-// Wine (built under bin\bridged-jdk of the 64-bit Windows tree from testing/jvm-bridge). A test lays one
-// out wherever it needs a Java runtime, and the launcher finds, validates and loads it like any other:
+// Wine (built under bin\bridged-jdk of each Windows tree from testing/jvm-bridge, for the tree's bitness).
+// A test lays one out wherever it needs a Java runtime, and the launcher finds, validates and loads it
+// like any other:
 // bin\java.exe -version prints the real JDK's version, bin\server\jvm.dll creates a real JVM in the
 // calling process, bin\jli.dll expands argument files.
 //

@@ -52,8 +52,8 @@ FakeRuntime::FakeRuntime(const std::wstring& home, const FakeJava& java) : home_
 }
 
 FakeRuntime::~FakeRuntime() {
-    for (const auto& [hive, key] : keys_) {
-        deleteRegistryTree(hive, key);
+    for (const Key& key : keys_) {
+        deleteRegistryTree(key.hive, key.name, key.view);
     }
     for (const auto& [family, previous] : currentVersions_) {
         if (previous.empty()) {
@@ -169,10 +169,10 @@ std::vector<std::string> FakeRuntime::unpack200Runs() const {
     return lines(readFile(home_ + L"\\bin\\unpack200-runs.log"));
 }
 
-void FakeRuntime::registerJavaSoft(const std::wstring& family, const std::wstring& versionKey) {
+void FakeRuntime::registerJavaSoft(const std::wstring& family, const std::wstring& versionKey, REGSAM view) {
     std::wstring key = L"SOFTWARE\\JavaSoft\\" + family + L"\\" + versionKey;
-    setRegistryString(HKEY_LOCAL_MACHINE, key, L"JavaHome", home_);
-    keys_.emplace_back(HKEY_LOCAL_MACHINE, key);
+    setRegistryString(HKEY_LOCAL_MACHINE, key, L"JavaHome", home_, view);
+    keys_.push_back({HKEY_LOCAL_MACHINE, key, view});
 }
 
 void FakeRuntime::setJavaSoftCurrentVersion(const std::wstring& family, const std::wstring& version) {
@@ -183,7 +183,7 @@ void FakeRuntime::setJavaSoftCurrentVersion(const std::wstring& family, const st
     setRegistryString(HKEY_LOCAL_MACHINE, key, L"CurrentVersion", version);
 }
 
-void FakeRuntime::registerLocated(HKEY hive, const std::wstring& bin) {
+void FakeRuntime::registerLocated(HKEY hive, const std::wstring& bin, REGSAM view) {
     std::wstring path = javaExe(bin);
     for (wchar_t& c : path) {
         if (c == L'\\') {
@@ -192,11 +192,11 @@ void FakeRuntime::registerLocated(HKEY hive, const std::wstring& bin) {
     }
     std::wstring key = L"SOFTWARE\\quarrystone\\morix\\locatedjvms\\" + path;
     HKEY created = nullptr;
-    if (RegCreateKeyExW(hive, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &created, nullptr) ==
-        ERROR_SUCCESS) {
+    if (RegCreateKeyExW(hive, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &created,
+                        nullptr) == ERROR_SUCCESS) {
         RegCloseKey(created);
     }
-    keys_.emplace_back(hive, key);
+    keys_.push_back({hive, key, view});
 }
 
 std::wstring versionCacheKey(const std::wstring& javaExe) {

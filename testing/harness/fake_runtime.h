@@ -50,20 +50,29 @@ public:
     std::string lastJavaRun(const std::wstring& bin = L"bin") const;
     std::vector<std::string> unpack200Runs() const;
 
-    // Registry entries, removed by the destructor.
-    void registerJavaSoft(const std::wstring& family, const std::wstring& versionKey);
+    // Registry entries, removed by the destructor; `view` (KEY_WOW64_32KEY or KEY_WOW64_64KEY) writes
+    // them into that registry view instead of this process's own.
+    void registerJavaSoft(const std::wstring& family, const std::wstring& versionKey, REGSAM view = 0);
     void setJavaSoftCurrentVersion(const std::wstring& family, const std::wstring& version);
-    void registerLocated(HKEY hive, const std::wstring& bin = L"bin");
+    void registerLocated(HKEY hive, const std::wstring& bin = L"bin", REGSAM view = 0);
 
 private:
     std::wstring home_;
     std::vector<std::wstring> javaExes_;
-    std::vector<std::pair<HKEY, std::wstring>> keys_;                    // deleted with their subkeys
+    struct Key {
+        HKEY hive;
+        std::wstring name;
+        REGSAM view;
+    };
+    std::vector<Key> keys_;                                              // deleted with their subkeys
     std::vector<std::pair<std::wstring, std::wstring>> currentVersions_; // family key, value to restore
 };
 
 // The version cache entry of an executable (HKCU), for tests that read or plant it.
 std::wstring versionCacheKey(const std::wstring& javaExe);
+// The registry view of this process's own bitness, and the other one.
+inline constexpr REGSAM kOwnRegistryView = sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+inline constexpr REGSAM kOtherRegistryView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
 void deleteRegistryTree(HKEY hive, const std::wstring& key, REGSAM view = 0);
 void setRegistryString(HKEY hive, const std::wstring& key, const std::wstring& name,
                        const std::wstring& value, REGSAM view = 0);

@@ -53,6 +53,15 @@ void writeLauncherBytes(const std::wstring& target, const std::string& payloadBy
 // The offset at which a launcher's payload starts.
 uint64_t payloadOffset(const std::wstring& launcher);
 
+// The bitness of this build's programs as the launcher's messages name it ("32" or "64"), and the text
+// of the message that no runtime of that bitness was found.
+inline std::string windowsBits() {
+    return std::to_string(sizeof(void*) * 8);
+}
+inline std::string noRuntimeText() {
+    return "no " + windowsBits() + "-bit runtime";
+}
+
 // Environment changes for a child: a value sets the variable, none removes it.
 using Environment = std::vector<std::pair<std::wstring, std::optional<std::wstring>>>;
 

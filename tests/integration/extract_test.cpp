@@ -120,6 +120,22 @@ TEST_F(ExtractTest, FailuresEndTheRunWithTheirCodeAndLeaveNoDirectory) {
                        binFile(L"morix-probe.exe"));
     expectFailure(dir_.file(L"cut2.exe"), "Internal Error: readLong\n");
 
+    // Sizes are 64-bit, in the 32-bit product too: a record claiming 4 GB and 16 bytes, followed by only
+    // the 16, fails its copy after them instead of passing as a 16-byte file.
+    std::string huge =
+        morix::payload::serialize(withFiles({{"a.txt", "a"}, {"huge.bin", std::string(16, 'x')}}));
+    huge[huge.size() - 16 - 8 + 4] = 1; // the low byte of the size's high word
+    writeLauncherBytes(dir_.file(L"huge.exe"), huge, binFile(L"morix-probe.exe"));
+    ProcessResult result = run(dir_.file(L"huge.exe"), L"extract");
+    EXPECT_EQ(result.exitCode, 1u) << result.output;
+    EXPECT_TRUE(contains(result.output, "Internal failure 16.")) << result.output;
+    EXPECT_EQ(countInTmp(true), 0u);
+    const std::string text = log();
+    EXPECT_TRUE(contains(text, "\\huge.bin (size: 4294967312)\n")) << text;
+    const size_t failed = text.find("ReadFile failed 0 ");
+    ASSERT_NE(failed, std::string::npos) << text;
+    EXPECT_EQ(text.substr(text.find('\n', failed) - 3, 3), " 16") << text; // the bytes copied so far
+
     // A temporary root so deep that its write probe still fits the narrow path limit (260) but the
     // launcher's directory name ("mrx" + number + ".tmp_dir" + seconds) does not: ten attempts, then 7.
     std::wstring root = tmp_;

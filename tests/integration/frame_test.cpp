@@ -3,7 +3,10 @@
 #include "launcher_fixture.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <map>
+#include <memory>
+#include <type_traits>
 
 using namespace morix::test;
 using morix::payload::Payload;
@@ -127,4 +130,32 @@ TEST_F(FrameTest, ALauncherInADirectoryTheCodePageCannotNameHasAUsableNarrowPath
     // The narrow form names the same file for the ANSI file functions.
     EXPECT_NE(GetFileAttributesA(narrowPath.c_str()), INVALID_FILE_ATTRIBUTES) << narrowPath;
     EXPECT_TRUE(contains(result.output, "wide=" + narrow(probe) + "\n")) << result.output;
+}
+
+// The template's manifest names the processor architecture of its own build (X86 for the 32-bit product),
+// and its PE header agrees.
+TEST(TemplateTest, TheManifestAndTheHeaderNameTheBuildsProcessorArchitecture) {
+    const std::wstring launcher = binFile(L"morix-launcher.exe");
+    std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)> module(
+        LoadLibraryExW(launcher.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE),
+        &FreeLibrary);
+    ASSERT_TRUE(module) << GetLastError();
+    HRSRC resource = FindResourceW(module.get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    ASSERT_NE(resource, nullptr) << GetLastError();
+    HGLOBAL loaded = LoadResource(module.get(), resource);
+    ASSERT_NE(loaded, nullptr);
+    const std::string manifest(static_cast<const char*>(LockResource(loaded)),
+                               SizeofResource(module.get(), resource));
+    const std::string architecture = sizeof(void*) == 8 ? "amd64" : "X86";
+    EXPECT_TRUE(contains(manifest, "version=\"1.0.0.0\" processorArchitecture=\"" + architecture + "\""))
+        << manifest;
+
+    const std::string image = readFile(launcher);
+    ASSERT_GT(image.size(), 0x40u);
+    uint32_t peHeader = 0;
+    std::memcpy(&peHeader, image.data() + 0x3c, sizeof peHeader);
+    ASSERT_LT(peHeader + 6u, image.size());
+    uint16_t machine = 0;
+    std::memcpy(&machine, image.data() + peHeader + 4, sizeof machine);
+    EXPECT_EQ(machine, sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386);
 }

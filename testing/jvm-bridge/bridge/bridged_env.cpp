@@ -139,16 +139,16 @@ struct CallForms {
     }
 
     static MORIX_WINAPI Result withList(JNIEnv* env, Target target, jmethodID method,
-                                        __builtin_ms_va_list arguments) {
+                                        WindowsVaList arguments) {
         std::vector<jvalue> values = readWindowsArguments(parametersOf(method), arguments);
         return call(env, target, method, values.data());
     }
 
-    static MORIX_WINAPI Result variadic(JNIEnv* env, Target target, jmethodID method, ...) {
-        __builtin_ms_va_list arguments;
-        __builtin_ms_va_start(arguments, method);
+    static MORIX_WINAPI_VARIADIC Result variadic(JNIEnv* env, Target target, jmethodID method, ...) {
+        WindowsVaList arguments;
+        MORIX_WINDOWS_VA_START(arguments, method);
         std::vector<jvalue> values = readWindowsArguments(parametersOf(method), arguments);
-        __builtin_ms_va_end(arguments);
+        MORIX_WINDOWS_VA_END(arguments);
         return call(env, target, method, values.data());
     }
 };

@@ -56,7 +56,7 @@ std::optional<std::string> parameterKinds(std::string_view descriptor) {
     return skipFieldType(descriptor, at + 1) == descriptor.size() ? std::optional(kinds) : std::nullopt;
 }
 
-std::vector<jvalue> readWindowsArguments(std::string_view kinds, __builtin_ms_va_list& arguments) {
+std::vector<jvalue> readWindowsArguments(std::string_view kinds, WindowsVaList& arguments) {
     std::vector<jvalue> values(kinds.size());
     for (size_t i = 0; i < kinds.size(); ++i) {
         jvalue& value = values[i];

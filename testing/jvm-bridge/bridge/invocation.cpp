@@ -33,6 +33,12 @@ using GetDefaultArgs = jint (*)(void*);
 // the minimum), as it sets the stack of the launcher's VM thread on Windows.
 constexpr size_t kDefaultStackSize = 8u << 20;
 constexpr size_t kMinimumStackSize = 1u << 20;
+// A 32-bit Wine process leaves the JVM too little contiguous address space for HotSpot's default heap
+// (a quarter of the memory, 1 GB reserved): the bridge's default comes first, so that a caller's -Xmx,
+// later in the list, still wins.
+#if !defined(__x86_64__)
+constexpr const char* kDefaultHeapOption = "-Xmx256m";
+#endif
 // Windows threads attached at the same time; more are refused as out of memory.
 constexpr size_t kMaxAttachedThreads = 256;
 // The bit that marks JVMTI versions in GetEnv; JVMTI is not bridged.
@@ -82,6 +88,9 @@ size_t translateOptions(const JavaVMInitArgs& given, VmState& state) {
     if (!drives.empty()) {
         state.optionTexts.push_back("-Dmorix.windowsDrives=" + drives);
     }
+#if !defined(__x86_64__)
+    state.optionTexts.push_back(kDefaultHeapOption);
+#endif
     TextMapping mapping = ansiTextMapping();
     for (jint i = 0; i < given.nOptions; ++i) {
         const char* option = given.options[i].optionString;
@@ -100,7 +109,9 @@ size_t translateOptions(const JavaVMInitArgs& given, VmState& state) {
         state.optionTexts.push_back(translateVmOption(option, mapping));
         trace("option '%s' -> '%s'", option, state.optionTexts.back().c_str());
         if (std::optional<uint64_t> requested = stackSizeOption(option)) {
-            stackSize = std::max(static_cast<size_t>(*requested), kMinimumStackSize);
+            // A size beyond this process's address space is kept whole, so that the thread cannot start.
+            stackSize =
+                std::max(static_cast<size_t>(std::min<uint64_t>(*requested, SIZE_MAX)), kMinimumStackSize);
         }
     }
     state.options.clear();

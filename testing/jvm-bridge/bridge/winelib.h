@@ -8,8 +8,16 @@
 
 #include <string>
 
-// The Windows x64 calling convention, for every function that Windows code calls through a pointer.
+// The calling convention of every function that Windows code calls through a pointer: the Windows x64
+// convention on 64-bit, and on 32-bit that of JNICALL and WINAPI (stdcall). Variadic functions cannot
+// be stdcall: on 32-bit Windows they are cdecl, as on Linux.
+#if defined(__x86_64__)
 #define MORIX_WINAPI __attribute__((ms_abi))
+#define MORIX_WINAPI_VARIADIC __attribute__((ms_abi))
+#else
+#define MORIX_WINAPI __attribute__((__stdcall__))
+#define MORIX_WINAPI_VARIADIC __attribute__((__cdecl__))
+#endif
 
 extern "C" LONG CDECL wine_server_handle_to_fd(HANDLE handle, unsigned int access, int* unixFd,
                                                unsigned int* options);

@@ -279,14 +279,21 @@ void probeArguments(JNIEnv* env, jclass type) {
 
 // The slots of one return kind in the function table. The C++ members of JNIEnv call the va_list slots
 // even for variadic calls, so the variadic slots are called through the table itself.
+template <typename Result, typename Target>
+using VariadicSlot = Result(JNICALL*)(JNIEnv*, Target, jmethodID, ...);
+template <typename Result, typename Target>
+using ListSlot = Result(JNICALL*)(JNIEnv*, Target, jmethodID, va_list);
+template <typename Result, typename Target>
+using ArraySlot = Result(JNICALL*)(JNIEnv*, Target, jmethodID, const jvalue*);
+
 template <typename Result>
 struct ReturnSlots {
-    Result (JNICALL* JNINativeInterface_::*staticVariadic)(JNIEnv*, jclass, jmethodID, ...);
-    Result (JNICALL* JNINativeInterface_::*staticList)(JNIEnv*, jclass, jmethodID, va_list);
-    Result (JNICALL* JNINativeInterface_::*staticArray)(JNIEnv*, jclass, jmethodID, const jvalue*);
-    Result (JNICALL* JNINativeInterface_::*instanceVariadic)(JNIEnv*, jobject, jmethodID, ...);
-    Result (JNICALL* JNINativeInterface_::*instanceList)(JNIEnv*, jobject, jmethodID, va_list);
-    Result (JNICALL* JNINativeInterface_::*instanceArray)(JNIEnv*, jobject, jmethodID, const jvalue*);
+    VariadicSlot<Result, jclass> JNINativeInterface_::*staticVariadic;
+    ListSlot<Result, jclass> JNINativeInterface_::*staticList;
+    ArraySlot<Result, jclass> JNINativeInterface_::*staticArray;
+    VariadicSlot<Result, jobject> JNINativeInterface_::*instanceVariadic;
+    ListSlot<Result, jobject> JNINativeInterface_::*instanceList;
+    ArraySlot<Result, jobject> JNINativeInterface_::*instanceArray;
 };
 
 #define MORIX_RETURN_SLOTS(Name)                                                                             \
@@ -297,9 +304,8 @@ struct ReturnSlots {
     }
 
 template <typename Result, typename Target>
-Result callWithList(JNIEnv* env,
-                    Result (JNICALL* JNINativeInterface_::*slot)(JNIEnv*, Target, jmethodID, va_list),
-                    Target target, jmethodID method, ...) {
+Result callWithList(JNIEnv* env, ListSlot<Result, Target> JNINativeInterface_::*slot, Target target,
+                    jmethodID method, ...) {
     struct Arguments {
         va_list list;
         ~Arguments() { va_end(list); }

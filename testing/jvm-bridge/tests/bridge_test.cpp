@@ -132,10 +132,11 @@ protected:
 TEST_F(BridgeTest, MainGetsItsArgumentsOptionsAndATranslatedClassPath) {
     std::wstring classes = dir_.file(L"classes");
     createDirectory(classes);
-    ProcessResult result = drive(
-        {L"--option", L"-Djava.class.path=" + checkJar() + L";;" + classes + L";", L"--option",
-         L"-Dbridge.test=set by the driver", L"--option", L"-Dgreeting=Grüße"},
-        {L"a1", L"wörld☺", L"utf:wörld☺", L"prop=bridge.test", L"prop=greeting", L"prop=java.class.path"});
+    ProcessResult result =
+        drive({L"--option", L"-Djava.class.path=" + checkJar() + L";;" + classes + L";", L"--option",
+               L"-Dbridge.test=set by the driver", L"--option", L"-Dgreeting=Grüße"},
+              {L"a1", L"wörld☺", L"utf:wörld☺", L"prop=bridge.test", L"prop=greeting",
+               L"prop=java.class.path", L"prop=sun.arch.data.model"});
     EXPECT_EQ(result.exitCode, 0u) << result.errors;
     EXPECT_TRUE(contains(result.output, "driver: JVM created, JNI version 0xa0000, GetEnv 0, same env 1\n"))
         << result.output;
@@ -145,6 +146,8 @@ TEST_F(BridgeTest, MainGetsItsArgumentsOptionsAndATranslatedClassPath) {
     EXPECT_TRUE(contains(result.output, "prop bridge.test=set by the driver\n")) << result.output;
     // Options come in the ANSI code page and reach Java as what they say.
     EXPECT_TRUE(contains(result.output, "prop greeting=Grüße\n")) << result.output;
+    // The JVM inside the process has the process's bitness: the 32-bit tree runs the i386 JDK.
+    EXPECT_TRUE(contains(result.output, "prop sun.arch.data.model=" + windowsBits() + "\n")) << result.output;
     std::vector<std::string> classPath =
         split(lineValue(result.output, "prop java.class.path=").value_or(""), ':');
     ASSERT_EQ(classPath.size(), 2u) << result.output;

@@ -13,6 +13,8 @@ bin=$1
 export WINEPREFIX=$2 WINEDEBUG=-all LANG=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
 here=$(dirname "$0")
+# The loader for this tree's bitness (WINE_TEST_BITS).
+. "$here/../../../cmake/wine-env.sh"
 "$here/../../../cmake/wine-prefix.sh" "$WINEPREFIX" || exit 1
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/morix-console.XXXXXX")
@@ -30,7 +32,7 @@ run() {
     shift
     fifo="$work/$name.input"
     mkfifo "$fifo"
-    command="exec /usr/lib/wine/wine64 $(quoted "$bin/bridge-driver.exe") --option"
+    command="exec $wine_loader $(quoted "$bin/bridge-driver.exe") --option"
     command="$command $(quoted "-Djava.class.path=$(windows "$bin/bridge-check.jar")")"
     while [ "$1" != "--" ]; do
         command="$command $(quoted "$1")"

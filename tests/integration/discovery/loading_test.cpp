@@ -79,10 +79,32 @@ TEST_F(LoadingTest, TheMessageNamesTheSourceOfTheLastValidatedRuntime) {
     EXPECT_TRUE(contains(whole.output, "registry runtime failed")) << whole.output;
 
     loadDll({{128, "S"}}, {{L"PATH", empty.home() + L"\\bin;C:\\windows\\system32"}}, &whole);
-    EXPECT_TRUE(contains(whole.output, "no 64-bit runtime")) << whole.output;
+    EXPECT_TRUE(contains(whole.output, noRuntimeText())) << whole.output;
 
     loadDll({{128, "Anowhere"}}, {}, &whole);
-    EXPECT_TRUE(contains(whole.output, "no 64-bit runtime")) << whole.output;
+    EXPECT_TRUE(contains(whole.output, noRuntimeText())) << whole.output;
+}
+
+// A 64-bit runtime for the 32-bit product (and a 32-bit one for the 64-bit build) passes validation, since
+// its java.exe runs, but its jvm.dll cannot be loaded into the launcher's process.
+TEST_F(LoadingTest, ARuntimeOfTheOtherBitnessIsRefusedWithItsLoadError) {
+    FakeRuntime& other = runtime(L"other");
+    other.addBuiltFile(L"bin\\server\\jvm.dll", L"fake-jvm-other-bitness.dll");
+    auto p = configuration({{128, "A" + narrow(other.home())}});
+    ProcessResult result = run(makeLauncher(p), L"/run");
+    EXPECT_EQ(result.exitCode, 1u) << result.output;
+    EXPECT_TRUE(contains(result.output, "directory " + narrow(other.home()) + " failed")) << result.output;
+    const std::string text = log();
+    EXPECT_TRUE(contains(text, "Trying " + narrow(other.home()) + "\\bin\\server\\jvm.dll (exists 1)"))
+        << text;
+    EXPECT_TRUE(contains(text, "Failed with error code " + std::to_string(ERROR_BAD_EXE_FORMAT) + "\n"))
+        << text;
+    EXPECT_FALSE(contains(text, "Loading of JVM-DLL successful")) << text;
+
+    // Without a runtime of its own bitness anywhere, the launcher says which bitness it needs.
+    result = run(makeLauncher(configuration({{128, "Anowhere"}}), L"none.exe"), L"/run");
+    EXPECT_EQ(result.exitCode, 1u) << result.output;
+    EXPECT_TRUE(contains(result.output, noRuntimeText())) << result.output;
 }
 
 TEST_F(LoadingTest, UcrtbaseIsPreloadedOnlyBeforeWindows10) {

@@ -18,7 +18,7 @@ TEST_F(SearchTest, ThePreferredLocationAcceptsABetaRuntimeThatTheMainPassRejects
     const std::pair<int32_t, std::string> sequence{128, "A" + narrow(ea.home())};
     ProcessResult whole;
     EXPECT_EQ(loadDll({sequence}, {}, &whole)["result"], "0");
-    EXPECT_TRUE(contains(whole.output, "no 64-bit runtime")) << whole.output;
+    EXPECT_TRUE(contains(whole.output, noRuntimeText())) << whole.output;
 
     createDirectory(dir_.file(L".vantarock"));
     writeFile(dir_.file(L".vantarock\\pref_jre.cfg"), narrow(ea.home()) + "\r\n");

@@ -195,6 +195,28 @@ TEST_F(OptionsTest, TheStackOfTheVmThreadFollowsTheLastValidXss) {
     }
 }
 
+// -Xss gives its low 32 bits. No thread of a 32-bit process can reserve 3 GB of its 2 GB address space:
+// the VM then runs on the launcher's own thread, and the application runs all the same.
+TEST_F(OptionsTest, AStackBeyondTheAddressSpaceRunsTheVmOnTheLaunchersThread) {
+    recordingRuntime();
+    ProcessResult result = launch(application({{123, "-Xss3g"}}), L"/run");
+    EXPECT_EQ(result.exitCode, 0u) << result.output << log();
+    EXPECT_TRUE(contains(log(), "used stack size -1073741824\n")) << log();
+    std::vector<std::string> reserved = recorded("stack ");
+    ASSERT_EQ(reserved.size(), 1u);
+    if (sizeof(void*) == 8) {
+        EXPECT_EQ(std::stoull(reserved[0]), 3221225472u);
+    } else {
+        EXPECT_LT(std::stoull(reserved[0]), 2147483648u);
+    }
+    EXPECT_EQ(recorded("DestroyJavaVM").size(), 1u);
+
+    clearTranscript();
+    clearLogs();
+    launch(application({{123, "-Xss1m -Xss4g"}}), L"/run");
+    EXPECT_TRUE(contains(log(), "used stack size 0\n")) << log(); // 4 GB has no low bits: the default stack
+}
+
 TEST_F(OptionsTest, WithoutAnArgumentFileLibraryTheOptionStays) {
     FakeRuntime& jre = recordingRuntime();
     DeleteFileW((jre.home() + L"\\bin\\jli.dll").c_str());
