@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <string_view>
 #include <utility>
 
 namespace morix {
@@ -29,6 +30,10 @@ constexpr ULONGLONG kOrphanMarkerAge100ns = 10ULL * 60 * 10000000;
 constexpr DWORD kOwnerEndWaitMs = 120000;
 constexpr int kHelperAttempts = 100;
 constexpr DWORD kHelperRetryMs = 100;
+// The first line an owning run writes into its held marker, before it makes its directory. Launchers
+// built before the marker was held leave it empty: their directories are never taken for leftovers.
+constexpr std::string_view kMarkerSignature = "morix-owner 1";
+constexpr DWORD kMarkerReadLimit = 64;
 
 // Never destroyed: no exit handler may close the marker before the process has ended.
 UniqueHandle& heldMarker() {
@@ -83,6 +88,61 @@ bool isMarkerName(std::string_view name) {
 
 bool exists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool writeMarkerSignature(HANDLE marker) {
+    const std::string text = formatNarrow("%.*s\r\n%lu\r\n", static_cast<int>(kMarkerSignature.size()),
+                                          kMarkerSignature.data(), GetCurrentProcessId());
+    DWORD written = 0;
+    return WriteFile(marker, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size() && SetEndOfFile(marker);
+}
+
+bool isSignedMarker(HANDLE marker) {
+    char text[kMarkerReadLimit];
+    DWORD read = 0;
+    if (!ReadFile(marker, text, sizeof text, &read, nullptr)) {
+        return false;
+    }
+    const std::string_view content(text, read);
+    return content.size() > kMarkerSignature.size() &&
+           content.substr(0, kMarkerSignature.size()) == kMarkerSignature &&
+           (content[kMarkerSignature.size()] == '\r' || content[kMarkerSignature.size()] == '\n');
+}
+
+// True when the marker is gone, or was signed by a run and is no longer held: then it is deleted here.
+// An unsigned marker (an older launcher's, or one a starting run has not written yet) is never deleted.
+bool releaseOrphanedMarker(const std::string& marker) {
+    // Reading shares everything, so that this look never keeps a starting run from holding its marker.
+    UniqueHandle file(CreateFileA(marker.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    if (!isSignedMarker(file.get())) {
+        return false;
+    }
+    // While this handle is open the name stays with the file just read. Its owner holds it without delete
+    // sharing, so the deletion fails exactly while the owner lives.
+    return DeleteFileA(marker.c_str()) != 0;
+}
+
+// A directory "<marker>_dir<number>" beside the marker: the marker then is not alone.
+bool hasDirectoryBeside(const std::string& marker) {
+    WIN32_FIND_DATAA entry;
+    UniqueFindHandle find(FindFirstFileA((marker + "_dir*").c_str(), &entry));
+    if (!find) {
+        return false;
+    }
+    int seen = 0;
+    do {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            return true;
+        }
+    } while (++seen < kMaxStaleEntries && FindNextFileA(find.get(), &entry));
+    return false;
 }
 
 uint64_t fileTimeValue(const FILETIME& time) {
@@ -215,8 +275,9 @@ int removeStaleMarkers(const std::string& root, ULONGLONG deadline) {
             endsWithNoCase(entry.cFileName, ".tmp") &&
             fileTimeValue(entry.ftLastWriteTime) + kOrphanMarkerAge100ns < now) {
             const std::string path = root + "\\" + entry.cFileName;
-            // A marker that its owner holds cannot be deleted.
-            if (DeleteFileA(path.c_str())) {
+            // A marker that its owner holds cannot be deleted; one beside a directory (an older launcher's,
+            // whose run may go on for days) is not alone, and goes only with its directory.
+            if (!hasDirectoryBeside(path) && DeleteFileA(path.c_str())) {
                 ++removed;
             }
         }
@@ -230,10 +291,16 @@ int removeStaleMarkers(const std::string& root, ULONGLONG deadline) {
 bool holdTempMarker(const std::string& marker) {
     releaseTempMarker();
     // No delete sharing: while this process lives nobody removes the marker, and with it the directory.
-    UniqueHandle handle(CreateFileA(marker.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    UniqueHandle handle(CreateFileA(marker.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE,
+                                    nullptr));
     if (!handle) {
         logError(L"could not hold the marker %S (error %lu)", marker.c_str(), GetLastError());
+        return false;
+    }
+    // Signed before the directory exists: a directory beside an unsigned marker is never removed.
+    if (!writeMarkerSignature(handle.get())) {
+        logError(L"could not sign the marker %S (error %lu)", marker.c_str(), GetLastError());
         return false;
     }
     heldMarker() = std::move(handle);
@@ -280,11 +347,8 @@ bool removeOrphanedTempDir(const std::string& directory) {
     if (marker.empty() || isRelativePath(directory)) {
         return false;
     }
-    if (!DeleteFileA(marker.c_str())) {
-        const DWORD error = GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
-            return false; // held by its owner, which still runs
-        }
+    if (!releaseOrphanedMarker(marker)) {
+        return false; // held by its owner, which still runs, or left by a launcher that did not sign it
     }
     return removeWholeTree(directory, false);
 }

@@ -3,8 +3,9 @@
 // process lives, however that process ends. The directory is removed in this process where Windows
 // allows it; a file still open (a jar on the class path stays open until the process ends) hands the
 // directory to a copy of the launcher that waits for this process to end and then removes it. What a
-// killed or crashed run leaves is removed by the next start: a directory whose marker is gone or no
-// longer held belongs to nobody.
+// killed or crashed run leaves is removed by the next start: a directory whose marker is gone, or is
+// signed by its run and no longer held, belongs to nobody. Launchers built before the marker was held
+// leave it unsigned and unheld for their whole run: such a directory is never removed.
 #pragma once
 
 #include "frame/command_line.h"
@@ -16,8 +17,8 @@ namespace morix {
 // The first argument that makes the launcher the cleanup helper instead of running anything.
 inline constexpr const wchar_t* kCleanupArgument = L"__mrx_cleanup";
 
-// Opens the marker file as this run's owner record and keeps it open until the process ends; false when
-// it cannot be held.
+// Opens the marker file as this run's owner record, signs it, and keeps it open until the process ends;
+// false when it cannot be held.
 bool holdTempMarker(const std::string& marker);
 
 // Removes appTempDir (with every level below it) and releases the marker. When something in it cannot
@@ -32,8 +33,8 @@ void removeStaleTempDirs();
 bool isAppTempDirName(const std::string& path);
 // The marker that owns a temporary directory: the path up to "_dir".
 std::string markerOfAppTempDir(const std::string& directory);
-// Removes a directory whose owner has ended: its marker (when nobody holds it) and the whole tree.
-// False while the owner lives, or when something could not be removed.
+// Removes a directory whose owner has ended: its marker (when signed and nobody holds it) and the whole
+// tree. False while the owner lives, beside an unsigned marker, or when something could not be removed.
 bool removeOrphanedTempDir(const std::string& directory);
 
 // The helper, started with kCleanupArgument, the owner's process id, its creation time and the

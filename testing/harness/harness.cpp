@@ -271,10 +271,20 @@ RunningProcess::RunningProcess(const std::wstring& commandLine, const ProcessOpt
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
     std::vector<wchar_t> environment = environmentBlock(options.environment);
-    BOOL created = CreateProcessW(
-        nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, environment.data(),
-        options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(), &startup, &process);
-    DWORD error = GetLastError();
+    // Under load Wine now and then reports ERROR_INTERNAL_ERROR: the new process ended during its own
+    // start-up, before any of the program's code ran, so starting it again repeats nothing.
+    BOOL created = FALSE;
+    DWORD error = ERROR_INTERNAL_ERROR;
+    for (int attempt = 0; attempt < 3 && !created && error == ERROR_INTERNAL_ERROR; ++attempt) {
+        if (attempt > 0) {
+            Sleep(200);
+        }
+        created = CreateProcessW(
+            nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, environment.data(),
+            options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(), &startup,
+            &process);
+        error = created ? ERROR_SUCCESS : GetLastError();
+    }
     CloseHandle(output);
     CloseHandle(errors);
     CloseHandle(input);

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include <windows.h>
 
 using namespace morix;
@@ -28,6 +30,8 @@ TEST(TempCleanup, AHeldMarkerKeepsItsDirectoryAndAReleasedOneGoesOnClose) {
     const std::string directory = marker + "_dir5";
     test::writeFile(dir.file(L"mrxA1.tmp"), "");
     ASSERT_TRUE(holdTempMarker(marker));
+    EXPECT_EQ(test::readFile(dir.file(L"mrxA1.tmp")),
+              "morix-owner 1\r\n" + std::to_string(GetCurrentProcessId()) + "\r\n");
     test::createDirectory(dir.file(L"mrxA1.tmp_dir5"));
     test::createDirectory(dir.file(L"mrxA1.tmp_dir5\\a"));
     test::writeFile(dir.file(L"mrxA1.tmp_dir5\\a\\b.txt"), "b");
@@ -43,6 +47,24 @@ TEST(TempCleanup, AHeldMarkerKeepsItsDirectoryAndAReleasedOneGoesOnClose) {
     appTempDir.clear();
     cleanUpAppTempDir(); // no directory: only the marker goes
     EXPECT_FALSE(test::pathExists(dir.file(L"mrxB2.tmp")));
+}
+
+// A launcher built before the marker was signed leaves it empty and unheld while its run goes on: that
+// directory stays. A signed marker that nobody holds is what an ended run left: it goes with its directory.
+TEST(TempCleanup, OnlyASignedMarkerThatNobodyHoldsGivesUpItsDirectory) {
+    test::TestDirectory dir;
+    for (const char* content : {"", "morix-owner 2\r\n7\r\n", "morix-owner 1"}) {
+        test::writeFile(dir.file(L"mrxD4.tmp"), content);
+        test::createDirectory(dir.file(L"mrxD4.tmp_dir8"));
+        test::writeFile(dir.file(L"mrxD4.tmp_dir8\\app.jar"), "jar");
+        EXPECT_FALSE(removeOrphanedTempDir(test::narrow(dir.file(L"mrxD4.tmp_dir8")))) << content;
+        EXPECT_TRUE(test::pathExists(dir.file(L"mrxD4.tmp"))) << content;
+        EXPECT_TRUE(test::pathExists(dir.file(L"mrxD4.tmp_dir8\\app.jar"))) << content;
+    }
+    test::writeFile(dir.file(L"mrxD4.tmp"), "morix-owner 1\r\n7\r\n");
+    EXPECT_TRUE(removeOrphanedTempDir(test::narrow(dir.file(L"mrxD4.tmp_dir8"))));
+    EXPECT_FALSE(test::pathExists(dir.file(L"mrxD4.tmp")));
+    EXPECT_FALSE(test::pathExists(dir.file(L"mrxD4.tmp_dir8")));
 }
 
 // Whatever the hidden command line names, only a launcher's temporary directory is removed.

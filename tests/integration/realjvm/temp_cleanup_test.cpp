@@ -171,10 +171,11 @@ TEST_F(TempCleanupTest, AStartRemovesWhatEndedRunsLeftAndNeverTouchesARunningIns
     EXPECT_TRUE(pathExists(killedDirectory));
     EXPECT_TRUE(waitUntil(5000, [&] { return !pathExists(markerOf(killedDirectory)); }));
 
-    // Left by a lost run (marker and directory, nobody holds the marker), an old marker alone, a marker
-    // that a starting run has just made, and a directory of someone else.
+    // Left by a lost run (its signed marker, which nobody holds, and its directory), an old marker alone,
+    // a marker that a starting run has just made, a directory of someone else, and the entries of a
+    // running launcher built before markers were signed (an empty marker that nobody holds, an hour old).
     const std::wstring lost = tmp_ + L"\\mrxBEEF.tmp_dir100";
-    writeFile(tmp_ + L"\\mrxBEEF.tmp", "");
+    writeFile(tmp_ + L"\\mrxBEEF.tmp", "morix-owner 1\r\n4242\r\n");
     createDirectory(lost);
     createDirectory(lost + L"\\a");
     createDirectory(lost + L"\\a\\b");
@@ -183,17 +184,23 @@ TEST_F(TempCleanupTest, AStartRemovesWhatEndedRunsLeftAndNeverTouchesARunningIns
     makeOld(tmp_ + L"\\mrxCAFE.tmp");
     writeFile(tmp_ + L"\\mrxF00D.tmp", "");
     createDirectory(tmp_ + L"\\mrxnotours_dir1");
+    writeFile(tmp_ + L"\\mrxD1CE.tmp", "");
+    createDirectory(tmp_ + L"\\mrxD1CE.tmp_dir200");
+    writeFile(tmp_ + L"\\mrxD1CE.tmp_dir200\\app.jar", "in use by an older launcher");
+    makeOld(tmp_ + L"\\mrxD1CE.tmp");
 
     ProcessResult second = launch(L"/run greet");
     EXPECT_EQ(second.exitCode, 0u) << second.errors;
     EXPECT_EQ(lines(leftovers()),
               lines({markerOf(firstDirectory).substr(tmp_.size() + 1), firstDirectory.substr(tmp_.size() + 1),
-                     L"mrxF00D.tmp", L"mrxnotours_dir1"}));
+                     L"mrxF00D.tmp", L"mrxnotours_dir1", L"mrxD1CE.tmp", L"mrxD1CE.tmp_dir200"}));
     EXPECT_TRUE(pathExists(firstDirectory + L"\\conf\\settings.txt"));
+    EXPECT_EQ(readFile(tmp_ + L"\\mrxD1CE.tmp_dir200\\app.jar"), "in use by an older launcher");
 
     writeFile(release, "");
     EXPECT_EQ(first.wait(60000).exitCode, 0u);
-    EXPECT_EQ(lines(leftovers()), lines({L"mrxF00D.tmp", L"mrxnotours_dir1"}));
+    EXPECT_EQ(lines(leftovers()),
+              lines({L"mrxF00D.tmp", L"mrxnotours_dir1", L"mrxD1CE.tmp", L"mrxD1CE.tmp_dir200"}));
 }
 
 // 50 launches, by every road in turn (a killed run's directory goes at the next start), leave the
