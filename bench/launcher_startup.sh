@@ -14,9 +14,9 @@ bin=$PWD/build/win64/bin
 work=$PWD/build/bench/startup
 rm -rf "$work"
 mkdir -p "$work/lib"
-cp "$bin/morix-runtime.jar" build/win64/examples/jars/hello.jar build/win64/examples/jars/greeting.jar "$work/lib/"
+cp build/win64/examples/jars/hello.jar build/win64/examples/jars/greeting.jar "$work/lib/"
 cp -r "$bin/bridged-jdk" "$work/jre"
-sed -e '/^166 = /d' examples/hello/hello.toml >"$work/hello.toml"
+sed -e '/^read_vmoptions = /d' examples/hello/hello.toml >"$work/hello.toml"
 build/host/bin/morix-build build --template "$bin/morix-launcher.exe" --config "$work/hello.toml" \
     -o "$work/hello.exe" >/dev/null
 

@@ -251,7 +251,10 @@ void encodeMainClass(const Key& key, const toml::node& value, Encoder& out) {
     const size_t slash = text->find('/');
     const std::string moduleName = slash == std::string::npos ? "" : text->substr(0, slash);
     const std::string className = slash == std::string::npos ? *text : text->substr(slash + 1);
-    const bool ok = isDottedName(className) && (slash == std::string::npos || isDottedName(moduleName));
+    // A file name here is a mix-up with the class path, even where it would parse as a class name.
+    const bool fileName = text->ends_with(".jar") || text->ends_with(".class") || text->ends_with(".java");
+    const bool ok =
+        !fileName && isDottedName(className) && (slash == std::string::npos || isDottedName(moduleName));
     if (!ok) {
         std::string suggestion = "write the binary name of the class, identifiers joined by dots";
         if (text->ends_with(".class") || text->ends_with(".java")) {

@@ -88,8 +88,9 @@ std::optional<fs::path> defaultRuntimeJar() {
     return self.parent_path() / std::string(morix::builder::kRuntimeJarName);
 }
 
+// Warnings are about the launcher's run; when nothing is built, only the errors count.
 void printFindings(const Configuration& config) {
-    for (const Diagnostic& d : config.warnings) {
+    for (const Diagnostic& d : config.errors.empty() ? config.warnings : std::vector<Diagnostic>{}) {
         std::cerr << "morix-build: " << morix::builder::formatDiagnostic(d, true) << "\n";
     }
     for (const Diagnostic& d : config.errors) {
