@@ -74,9 +74,9 @@ bool writeFileAtomically(const fs::path& file, const std::string& content, std::
 std::optional<fs::path> defaultRuntimeJar() {
     fs::path self;
 #ifdef _WIN32
-    char* program = nullptr;
-    if (_get_pgmptr(&program) == 0 && program) {
-        self = program;
+    // The C runtime's copy of the program's full path (msvcrt has no _get_pgmptr).
+    if (_pgmptr && *_pgmptr) {
+        self = _pgmptr;
     }
 #else
     std::error_code ec;
