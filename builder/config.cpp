@@ -586,7 +586,7 @@ ReadOptions diskReadOptions(const fs::path& base, const std::optional<fs::path>&
     options.readFile = readWholeFile;
     options.fileExists = [](const fs::path& path) {
         std::error_code ec;
-        return fs::is_regular_file(path, ec);
+        return fs::exists(path, ec);
     };
     options.runtimeJar = runtimeJar;
     return options;

@@ -261,3 +261,14 @@ TEST(KeyTable, WarningsNameWhatWouldFailAtRunTime) {
     EXPECT_NE(warnings.find("runtime.search: no search entry could find a Java runtime"), std::string::npos);
     EXPECT_EQ(c.warnings.size(), 3u) << warnings;
 }
+
+TEST(KeyTable, TheExecutableTableIsCarriedUntouchedForTheLauncherResources) {
+    Configuration c = read("[executable]\nicon = \"app.ico\"\nexecution_level = \"asInvoker\"\n"
+                           "[executable.version]\nproduct = \"My App\"\n[runtime]\nsearch = [\"path\"]\n");
+    ASSERT_TRUE(c.payload) << errors(c);
+    ASSERT_TRUE(c.executable);
+    EXPECT_EQ((*c.executable)["icon"].value_or(std::string()), "app.ico");
+    EXPECT_EQ((*c.executable)["version"]["product"].value_or(std::string()), "My App");
+    EXPECT_EQ(narrow(*c.payload, 128), "S");  // and nothing of it reaches the payload
+    EXPECT_EQ(c.payload->strings.size(), 3u); // 128, 2002, 2003
+}
