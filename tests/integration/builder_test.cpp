@@ -1,6 +1,8 @@
 // morix-build for Windows makes a working launcher from the real template.
 #include "launcher_fixture.h"
 
+#include <cstdlib>
+
 using namespace morix::test;
 
 class BuilderOnWindowsTest : public LauncherTest {
@@ -47,4 +49,29 @@ TEST_F(BuilderOnWindowsTest, BuildsInspectsAndRebuildsALauncherFromANamedConfigu
     ProcessResult bare = builder(L"inspect " + quoteArgument(binFile(L"morix-launcher.exe")));
     EXPECT_EQ(bare.exitCode, 2u);
     EXPECT_TRUE(contains(bare.errors, "no payload")) << bare.errors;
+}
+
+TEST_F(BuilderOnWindowsTest, TheIncludedGermanTextsReachGermanUsers) {
+    // No runtime can qualify, so the launcher shows its "no runtime" message, which names the bound.
+    writeFile(dir_.file(L"app.toml"), "[application]\nmain_class = \"a.B\"\n"
+                                      "[runtime]\nmin_version = \"99\"\n"
+                                      "search = [{ environment = \"MORIX_TEST_NO_SUCH_RUNTIME\" }]\n"
+                                      "[messages]\ninclude = [\"de\"]\n");
+    ProcessResult built = build(dir_.file(L"app.toml"), dir_.file(L"app.exe"));
+    ASSERT_EQ(built.exitCode, 0u) << built.errors;
+    const char* locale = std::getenv("MORIX_TEST_LOCALE");
+    const bool german = locale && std::string(locale).starts_with("de");
+    ProcessResult result = run(dir_.file(L"app.exe"), L"/run");
+    EXPECT_EQ(result.exitCode, 1u);
+    // The launcher names its own bitness in the insert.
+    const std::string bits = std::to_string(sizeof(void*) * 8);
+    const std::string expected =
+        german
+            ? "Es wurde keine passende " + bits +
+                  "-Bit-Java-Laufzeit gefunden (Version 99 oder neuer). Der Starter hat gesucht in: das "
+                  "Verzeichnis aus der Variablen MORIX_TEST_NO_SUCH_RUNTIME, MORIX_JAVA_HOME."
+            : "No suitable " + bits +
+                  "-bit Java runtime was found (version 99 or later). The launcher looked in the directory "
+                  "named by the variable MORIX_TEST_NO_SUCH_RUNTIME, MORIX_JAVA_HOME.";
+    EXPECT_TRUE(contains(result.output, expected)) << result.output;
 }
