@@ -366,8 +366,10 @@ private:
                 out_.error(key.source(), "messages." + locale, "a locale name is plain Windows-1252 text");
                 continue;
             }
+            // An empty set is still a set of the payload.
+            std::map<int32_t, std::u16string>& set = named[locale];
             for (auto& [id, text] : messageTexts(*node.as_table(), "messages." + locale, false)) {
-                named[locale][id] = text;
+                set[id] = text;
             }
         }
     }

@@ -173,7 +173,7 @@ TEST(KeyTable, NamedFormOfAConfigurationThatSetsEveryKeyBuildsTheSamePayload) {
 
 TEST(KeyTable, NamedFormKeepsWhatNoKeyGivesBackAsRawIds) {
     // The numeric form can write what no named key does: an A entry, an empty entry, a path with a
-    // slash, an executable type of its own, and no English defaults.
+    // slash, an executable type of its own, no English defaults, and an empty message set.
     Configuration c = read(R"(
 default_messages = false
 [application]
@@ -186,6 +186,8 @@ include_runtime_jar = false
 123 = "a  b"
 [wide]
 1016 = "none"
+[[messages]]
+locale = "fr"
 )");
     ASSERT_TRUE(c.payload) << errors(c);
     expectRoundTrip(*c.payload);
