@@ -1274,9 +1274,10 @@ std::vector<Key> makeTable() {
          .idsText = "128",
          .defaultText = "empty",
          .meaning = "Where the launcher looks for a runtime, in order: { directory = \"jre\" } a "
-                    "runtime home (relative to the launcher; a relative one is used whatever its "
-                    "version when nothing else is found, fallback = true makes an absolute one do "
-                    "that too), { environment = \"MY_JAVA_HOME\" } a variable holding a home, "
+                    "runtime home (relative to the launcher; when no entry qualifies, relative "
+                    "directories are tried once more and taken whatever their runtime's version, "
+                    "and fallback = true does that for an absolute one too), { environment = "
+                    "\"MY_JAVA_HOME\" } a variable holding a home, "
                     "\"path\" java.exe on PATH, \"registry\" the JavaSoft keys and located runtimes. "
                     "Before the sequence the preferred location file is read; after it the installer "
                     "location file, earlier installations, MORIX_JAVA_HOME and VANTAROCK_JAVA_HOME.",
