@@ -282,6 +282,13 @@ private:
                            "message " + std::to_string(*id) + " is given twice");
                 continue;
             }
+            // The texts for every language are ids of the configuration, which a raw id may set too.
+            if (setKeysAllowed && (out_.narrowIds.count(*id) || out_.wideIds.count(*id))) {
+                out_.error(key.source(), where + "." + name,
+                           "message " + std::to_string(*id) + " is also set as a raw id",
+                           "give either the named message or the raw id");
+                continue;
+            }
             texts[*id] = payload::utf8ToUtf16(*text).value_or(u"");
         }
         return texts;
@@ -342,13 +349,6 @@ private:
             }
         }
         for (auto& [id, text] : messageTexts(table, "messages", true)) {
-            if (auto owner = out_.owners.find(id);
-                owner != out_.owners.end() || out_.narrowIds.count(id) || out_.wideIds.count(id)) {
-                out_.error(table.source(), "messages",
-                           "message " + std::to_string(id) + " is also set as a raw id",
-                           "give either the named message or the raw id");
-                continue;
-            }
             out_.wideIds[id] = text;
         }
         for (const std::string& name : includes) {

@@ -226,6 +226,8 @@ TEST(KeyTable, MistakesAreFoundAtTheirLineAndColumnWithWhatWasExpected) {
          "app.toml:3:10: error: files.source: cannot read the included file missing.txt"},
         {"[application]\nmain_class = \"a.B\"\n[ids]\n122 = \"c.D\"\n",
          "app.toml:4:7: error: 122: id 122 is also set by application.main_class (line 2)"},
+        {"[messages]\nno_runtime = \"x\"\n[ids.wide]\n1016 = \"y\"\n",
+         "app.toml:2:1: error: messages.no_runtime: message 1016 is also set as a raw id"},
         {"[application]\nclass_path = [{ archiv = \"x.jar\" }]\n",
          "app.toml:2:17: error: application.class_path: unknown key 'archiv'; did you mean 'archive'?"},
         {"[service]\nstop_timeout = 0\n",
