@@ -1,38 +1,25 @@
 #include "config.h"
-#include "executable_config.h"
+
+#include "encoding.h"
+#include "key_table.h"
+#include "messages.h"
 
 #include "morix/text_encoding.h"
-
-#include <toml++/toml.h>
 
 #include <algorithm>
 #include <charconv>
 #include <fstream>
-#include <limits>
+#include <map>
 #include <sstream>
 
 namespace morix::builder {
 namespace {
 
-struct DefaultMessage {
-    int32_t id;
-    const char16_t* text;
-};
+namespace fs = std::filesystem;
 
-// "{0}" is replaced by the launcher with the detail of the failure.
-constexpr DefaultMessage kDefaultMessages[] = {
-    {1000, u"Application error"},
-    {1005, u"The Java runtime found in the registry could not be loaded."},
-    {1006, u"A required file of the application is missing: {0}"},
-    {1008, u"A required environment variable is not defined: {0}"},
-    {1009, u"An internal error occurred (code {0})."},
-    {1010, u"The application's launcher class could not be found."},
-    {1011, u"The application's launcher class has no main method."},
-    {1015, u"No usable temporary directory could be found."},
-    {1016, u"No suitable {0}-bit Java runtime was found."},
-    {1017, u"The Java runtime named by the environment variable {0} could not be used."},
-    {1019, u"The Java runtime in the directory {0} could not be used."},
-};
+// Top-level names that are not sections of the key table.
+const std::vector<std::string> kSpecialNames = {"ids",      "strings",          "wide",      "files",
+                                                "messages", "default_messages", "executable"};
 
 std::optional<int32_t> parseId(std::string_view key) {
     int32_t id = 0;
@@ -44,8 +31,8 @@ std::optional<int32_t> parseId(std::string_view key) {
     return id;
 }
 
-// A value as the launcher stores it: text, with numbers and booleans written out.
-std::optional<std::string> valueText(const toml::node& node) {
+// A raw value as the launcher stores it: text, with numbers and booleans written out.
+std::optional<std::string> rawText(const toml::node& node) {
     if (auto s = node.value_exact<std::string>()) {
         return *s;
     }
@@ -80,186 +67,541 @@ const char* includedNameProblem(const std::string& name) {
     return nullptr;
 }
 
-class ConfigReader {
+struct RawEntry {
+    int32_t id;
+    bool wide;
+    std::string value; // UTF-8
+    toml::source_region at;
+    std::string where;
+};
+
+class Reader {
 public:
-    ConfigReader(std::filesystem::path base, std::string& error) : base_(std::move(base)), error_(error) {}
+    Reader(std::string fileName, const ReadOptions& options)
+        : out_(fileName), fileName_(std::move(fileName)), options_(options) {}
 
-    bool readStrings(const toml::table& table, payload::Payload& out) {
-        for (auto&& [key, node] : table) {
-            std::optional<int32_t> id = parseId(key.str());
-            if (!id) {
-                return fail("unknown id syntax '" + std::string(key.str()) + "' in [strings]");
-            }
-            std::optional<std::string> text = valueText(node);
-            if (!text) {
-                return fail("[strings] " + std::string(key.str()) + " must be a string, number or boolean");
-            }
-            std::optional<std::string> narrow = payload::utf8ToCp1252(*text);
-            if (!narrow) {
-                return fail("[strings] " + std::string(key.str()) +
-                            " holds a character that the ANSI code page (Windows-1252) cannot represent; "
-                            "use [wide] for such texts");
-            }
-            out.setString(*id, *narrow);
+    Configuration read(std::string_view text) {
+        Configuration result;
+        toml::table root;
+        try {
+            root = toml::parse(text, fileName_);
+        } catch (const toml::parse_error& e) {
+            result.errors.push_back({fileName_, e.source().begin.line, e.source().begin.column, "",
+                                     std::string(e.description()), "the file is not valid TOML"});
+            return result;
         }
-        return true;
-    }
-
-    bool readTexts(const toml::table& table, const std::string& where,
-                   std::vector<std::pair<int32_t, std::u16string>>& out) {
-        for (auto&& [key, node] : table) {
-            std::optional<int32_t> id = parseId(key.str());
-            if (!id) {
-                return fail("unknown id syntax '" + std::string(key.str()) + "' in " + where);
-            }
-            std::optional<std::string> text = valueText(node);
-            if (!text) {
-                return fail(where + " " + std::string(key.str()) + " must be a string, number or boolean");
-            }
-            std::erase_if(out, [&](const auto& entry) { return entry.first == *id; });
-            out.emplace_back(*id, *payload::utf8ToUtf16(*text));
+        for (auto&& [key, node] : root) {
+            readTopLevel(key, node, result);
         }
-        return true;
-    }
-
-    bool readMessages(const toml::array& sets, payload::Payload& out) {
-        for (const toml::node& node : sets) {
-            const toml::table* set = node.as_table();
-            if (!set) {
-                return fail("[[messages]] entries must be tables");
-            }
-            payload::MessageSet messageSet;
-            std::optional<std::string> locale = (*set)["locale"].value<std::string>();
-            if (!locale) {
-                return fail("a [[messages]] entry has no locale");
-            }
-            std::optional<std::string> narrow = payload::utf8ToCp1252(*locale);
-            if (!narrow) {
-                return fail("the locale '" + *locale + "' is not plain text");
-            }
-            messageSet.locale = *narrow;
-            for (auto&& [key, value] : *set) {
-                if (key.str() != "locale" && key.str() != "texts") {
-                    return fail("unknown key '" + std::string(key.str()) + "' in [[messages]]");
-                }
-            }
-            if (const toml::table* texts = (*set)["texts"].as_table()) {
-                if (!readTexts(*texts, "[[messages]] " + *locale, messageSet.texts)) {
-                    return false;
-                }
-            }
-            out.messageSets.push_back(std::move(messageSet));
+        finishSharedIds(out_);
+        applyRawIds();
+        applyMessages();
+        readRuntimeJar();
+        readFiles();
+        warn();
+        result.errors = out_.errors();
+        result.warnings = out_.warnings();
+        if (result.errors.empty()) {
+            result.payload = assemble();
         }
-        return true;
-    }
-
-    bool readFiles(const toml::array& files, payload::Payload& out) {
-        for (const toml::node& node : files) {
-            const toml::table* entry = node.as_table();
-            std::optional<std::string> name = entry ? (*entry)["name"].value<std::string>() : std::nullopt;
-            std::optional<std::string> source =
-                entry ? (*entry)["source"].value<std::string>() : std::nullopt;
-            if (!name || !source) {
-                return fail("every [[files]] entry needs a name and a source");
-            }
-            std::optional<std::string> narrowName = payload::utf8ToCp1252(*name);
-            if (!narrowName || narrowName->empty() || narrowName->find(';') != std::string::npos) {
-                return fail("the included file name '" + *name +
-                            "' must be non-empty Windows-1252 text without ';'");
-            }
-            std::replace(narrowName->begin(), narrowName->end(), '/', '\\');
-            if (const char* problem = includedNameProblem(*narrowName)) {
-                return fail("the included file name '" + *name + "' " + problem);
-            }
-            std::filesystem::path path = base_ / std::filesystem::u8path(*source);
-            std::ifstream in(path, std::ios::binary);
-            if (!in) {
-                return fail("cannot read included file " + path.string());
-            }
-            std::ostringstream content;
-            content << in.rdbuf();
-            out.files.push_back({*narrowName, content.str()});
-        }
-        if (!out.files.empty()) {
-            if (out.findString(payload::kIncludedFileCountId) ||
-                out.findString(payload::kIncludedFileNamesId)) {
-                return fail("ids 2002 and 2003 are set from [[files]]; do not set them in [strings]");
-            }
-            out.describeIncludedFiles();
-        }
-        return true;
-    }
-
-    bool fail(std::string message) {
-        error_ = std::move(message);
-        return false;
+        return result;
     }
 
 private:
-    std::filesystem::path base_;
-    std::string& error_;
+    void readTopLevel(const toml::key& key, const toml::node& node, Configuration& result) {
+        const std::string name(key.str());
+        const std::vector<std::string> sections = sectionNames();
+        if (std::find(sections.begin(), sections.end(), name) != sections.end()) {
+            if (const toml::table* table = out_.table(node, name)) {
+                readSection(name, *table);
+            }
+        } else if (name == "strings" || name == "wide") {
+            if (const toml::table* table = out_.table(node, name)) {
+                readRawTable(*table, name == "wide", "[" + name + "]");
+            }
+        } else if (name == "ids") {
+            if (const toml::table* table = out_.table(node, name)) {
+                readRawTable(*table, false, "[ids]");
+            }
+        } else if (name == "files") {
+            filesNode_ = &node;
+        } else if (name == "messages") {
+            messagesNode_ = &node;
+        } else if (name == "default_messages") {
+            if (std::optional<bool> b = out_.flag(node, name)) {
+                defaultsAt_ = node.source();
+                defaults_ = *b;
+            }
+        } else if (name == "executable") {
+            // The launcher's resources are applied by their own step; this table is only carried.
+            if (const toml::table* table = out_.table(node, name)) {
+                result.executable = *table;
+            }
+        } else {
+            unknownTopLevel(key, node);
+        }
+    }
+
+    void unknownTopLevel(const toml::key& key, const toml::node& node) {
+        const std::string name(key.str());
+        for (const std::string& section : sectionNames()) {
+            if (findKey(section, name)) {
+                out_.error(key.source(), name, "unknown section or key", "it belongs in [" + section + "]");
+                return;
+            }
+        }
+        std::vector<std::string> known = sectionNames();
+        known.insert(known.end(), kSpecialNames.begin(), kSpecialNames.end());
+        const std::string nearest = nearestName(name, known);
+        if (parseId(name)) {
+            out_.error(key.source(), name, "a raw id outside a table", "put raw ids into [ids]");
+        } else {
+            out_.error(key.source(), name, std::string("unknown ") + (node.is_table() ? "section" : "key"),
+                       nearest.empty() ? "known sections: " +
+                                             [&] {
+                                                 std::string list;
+                                                 for (const std::string& k : known) {
+                                                     list += (list.empty() ? "" : ", ") + k;
+                                                 }
+                                                 return list;
+                                             }()
+                                       : "did you mean '" + nearest + "'?");
+        }
+    }
+
+    void readSection(const std::string& section, const toml::table& table) {
+        if (section == "service") {
+            out_.serviceSectionGiven = true;
+            out_.serviceAt = table.source();
+        }
+        for (auto&& [key, node] : table) {
+            if (const Key* row = findKey(section, key.str())) {
+                row->encode(*row, node, out_);
+                continue;
+            }
+            std::string suggestion;
+            for (const std::string& other : sectionNames()) {
+                if (other != section && findKey(other, key.str())) {
+                    suggestion = "it belongs in [" + other + "]";
+                }
+            }
+            if (suggestion.empty()) {
+                const std::string nearest = nearestName(key.str(), keyNames(section));
+                suggestion = nearest.empty() ? "see docs/configuration.md for the keys of [" + section + "]"
+                                             : "did you mean '" + nearest + "'?";
+            }
+            out_.error(key.source(), section + "." + std::string(key.str()), "unknown key", suggestion);
+        }
+    }
+
+    void readRawTable(const toml::table& table, bool wide, const std::string& where) {
+        for (auto&& [key, node] : table) {
+            if (where == "[ids]" && key.str() == "wide") {
+                if (const toml::table* wideTable = out_.table(node, "ids.wide")) {
+                    readRawTable(*wideTable, true, "[ids.wide]");
+                }
+                continue;
+            }
+            std::optional<int32_t> id = parseId(key.str());
+            if (!id) {
+                out_.error(key.source(), std::string(key.str()), "unknown id syntax in " + where,
+                           "raw ids are whole numbers such as 122; named keys go into their sections");
+                continue;
+            }
+            std::optional<std::string> text = rawText(node);
+            if (!text) {
+                out_.error(node.source(), std::string(key.str()),
+                           "expected a string, number or boolean in " + where);
+                continue;
+            }
+            raw_.push_back({*id, wide, *text, node.source(), where});
+        }
+    }
+
+    void applyRawIds() {
+        std::map<std::pair<int32_t, bool>, std::string> seen;
+        for (const RawEntry& entry : raw_) {
+            const std::string key = std::to_string(entry.id);
+            if (auto owner = out_.owners.find(entry.id); owner != out_.owners.end()) {
+                out_.error(entry.at, key,
+                           "id " + key + " is also set by " + owner->second.first + " (line " +
+                               std::to_string(owner->second.second.begin.line) + ")",
+                           "give either the named key or the raw id");
+                continue;
+            }
+            if (auto earlier = seen.find({entry.id, entry.wide}); earlier != seen.end()) {
+                out_.error(entry.at, key,
+                           "id " + key + " is given twice, in " + earlier->second + " and " + entry.where);
+                continue;
+            }
+            seen[{entry.id, entry.wide}] = entry.where;
+            if (entry.wide) {
+                std::optional<std::u16string> text = payload::utf8ToUtf16(entry.value);
+                out_.wideIds[entry.id] = text.value_or(u"");
+                continue;
+            }
+            std::optional<std::string> narrow = payload::utf8ToCp1252(entry.value);
+            if (!narrow) {
+                out_.error(entry.at, key,
+                           "holds a character that the ANSI code page (Windows-1252) cannot represent",
+                           "use [ids.wide] (or [wide]) for such texts");
+                continue;
+            }
+            out_.narrowIds[entry.id] = *narrow;
+        }
+    }
+
+    // Reads the texts of a message table: named keys and raw ids.
+    std::map<int32_t, std::u16string> messageTexts(const toml::table& table, const std::string& where,
+                                                   bool setKeysAllowed) {
+        std::map<int32_t, std::u16string> texts;
+        for (auto&& [key, node] : table) {
+            const std::string name(key.str());
+            if (setKeysAllowed && (name == "defaults" || name == "include" || node.is_table())) {
+                continue;
+            }
+            const MessageKey* message = findMessageKey(name);
+            std::optional<int32_t> id = message ? std::optional(message->id) : parseId(name);
+            if (!id) {
+                std::vector<std::string> names;
+                for (const MessageKey& m : messageKeys()) {
+                    names.emplace_back(m.name);
+                }
+                const std::string nearest = nearestName(name, names);
+                out_.error(key.source(), where + "." + name, "unknown message",
+                           nearest.empty() ? "see docs/configuration.md for the message names"
+                                           : "did you mean '" + nearest + "'?");
+                continue;
+            }
+            std::optional<std::string> text = out_.string(node, where + "." + name);
+            if (!text) {
+                continue;
+            }
+            if (texts.count(*id)) {
+                out_.error(key.source(), where + "." + name,
+                           "message " + std::to_string(*id) + " is given twice");
+                continue;
+            }
+            // The texts for every language are ids of the configuration, which a raw id may set too.
+            if (setKeysAllowed && (out_.narrowIds.count(*id) || out_.wideIds.count(*id))) {
+                out_.error(key.source(), where + "." + name,
+                           "message " + std::to_string(*id) + " is also set as a raw id",
+                           "give either the named message or the raw id");
+                continue;
+            }
+            texts[*id] = payload::utf8ToUtf16(*text).value_or(u"");
+        }
+        return texts;
+    }
+
+    void applyMessages() {
+        std::map<std::string, std::map<int32_t, std::u16string>> named;
+        if (messagesNode_ && messagesNode_->is_array()) {
+            readLegacyMessageSets(*messagesNode_->as_array());
+        } else if (messagesNode_) {
+            const toml::table* table = out_.table(*messagesNode_, "messages");
+            if (table) {
+                readNamedMessages(*table, named);
+            }
+        }
+        if (defaults_) {
+            const MessageTexts defaults = defaultMessages(out_.narrowIds);
+            for (const auto& [id, text] : defaults) {
+                if (!out_.narrowIds.count(id) && !out_.wideIds.count(id)) {
+                    out_.wideIds[id] = text;
+                }
+            }
+        }
+        for (auto& [locale, texts] : named) {
+            payload::MessageSet set;
+            set.locale = *payload::utf8ToCp1252(locale);
+            set.texts.assign(texts.begin(), texts.end());
+            messageSets_.push_back(std::move(set));
+        }
+    }
+
+    void readNamedMessages(const toml::table& table,
+                           std::map<std::string, std::map<int32_t, std::u16string>>& named) {
+        if (const toml::node* node = table.get("defaults")) {
+            if (defaultsAt_) {
+                out_.error(node->source(), "messages.defaults", "is also given as default_messages",
+                           "keep messages.defaults only");
+            }
+            defaults_ = out_.flag(*node, "messages.defaults").value_or(defaults_);
+        }
+        std::vector<std::string> includes;
+        if (const toml::node* node = table.get("include")) {
+            if (const toml::array* list = out_.array(*node, "messages.include")) {
+                for (const toml::node& element : *list) {
+                    std::optional<std::string> name = out_.string(element, "messages.include");
+                    if (name && !includedMessageSet(*name, {})) {
+                        std::string known;
+                        for (const std::string& n : includedMessageSetNames()) {
+                            known += (known.empty() ? "\"" : ", \"") + n + "\"";
+                        }
+                        out_.error(element.source(), "messages.include",
+                                   "the builder ships no message set \"" + *name + "\"",
+                                   "shipped sets: " + known + "; write your own as [messages." + *name + "]");
+                    } else if (name) {
+                        includes.push_back(*name);
+                    }
+                }
+            }
+        }
+        for (auto& [id, text] : messageTexts(table, "messages", true)) {
+            out_.wideIds[id] = text;
+        }
+        for (const std::string& name : includes) {
+            const MessageTexts shipped = includedMessageSet(name, out_.narrowIds).value_or(MessageTexts{});
+            for (const auto& [id, text] : shipped) {
+                named[name][id] = text;
+            }
+        }
+        for (auto&& [key, node] : table) {
+            if (!node.is_table()) {
+                continue;
+            }
+            const std::string locale(key.str());
+            if (!payload::utf8ToCp1252(locale)) {
+                out_.error(key.source(), "messages." + locale, "a locale name is plain Windows-1252 text");
+                continue;
+            }
+            // An empty set is still a set of the payload.
+            std::map<int32_t, std::u16string>& set = named[locale];
+            for (auto& [id, text] : messageTexts(*node.as_table(), "messages." + locale, false)) {
+                set[id] = text;
+            }
+        }
+    }
+
+    void readLegacyMessageSets(const toml::array& sets) {
+        for (const toml::node& node : sets) {
+            const toml::table* set = out_.table(node, "messages");
+            if (!set || !out_.onlyKeys(*set, "messages", {"locale", "texts"})) {
+                continue;
+            }
+            std::optional<std::string> locale = (*set)["locale"].value_exact<std::string>();
+            std::optional<std::string> narrow = locale ? payload::utf8ToCp1252(*locale) : std::nullopt;
+            if (!narrow) {
+                out_.error(set->source(), "messages", "a [[messages]] entry needs a locale of plain text");
+                continue;
+            }
+            payload::MessageSet messageSet;
+            messageSet.locale = *narrow;
+            if (const toml::table* texts = (*set)["texts"].as_table()) {
+                for (auto&& [key, value] : *texts) {
+                    std::optional<int32_t> id = parseId(key.str());
+                    std::optional<std::string> text = rawText(value);
+                    if (!id || !text) {
+                        out_.error(key.source(), "messages.texts",
+                                   "expected ids with texts, such as 1016 = \"...\"");
+                        continue;
+                    }
+                    std::erase_if(messageSet.texts, [&](const auto& entry) { return entry.first == *id; });
+                    messageSet.texts.emplace_back(*id, *payload::utf8ToUtf16(*text));
+                }
+            }
+            messageSets_.push_back(std::move(messageSet));
+        }
+    }
+
+    void readRuntimeJar() {
+        if (!out_.includeRuntimeJar) {
+            return;
+        }
+        std::optional<fs::path> path = options_.runtimeJar;
+        toml::source_region at;
+        if (out_.runtimeJarPath) {
+            path = options_.base / fs::u8path(out_.runtimeJarPath->first);
+            at = out_.runtimeJarPath->second;
+        }
+        std::optional<std::string> content =
+            path && options_.readFile ? options_.readFile(*path) : std::nullopt;
+        if (!content) {
+            out_.error(
+                at, "application.runtime_jar",
+                path ? "cannot read " + path->string()
+                     : std::string("no morix-runtime.jar beside morix-build"),
+                "every launcher needs the Java side; set application.runtime_jar to morix-runtime.jar, or "
+                "application.include_runtime_jar = false and put it on the class path yourself");
+            return;
+        }
+        files_.push_back({std::string(kRuntimeJarName), *content});
+    }
+
+    void readFiles() {
+        if (!filesNode_) {
+            return;
+        }
+        const toml::array* files = out_.array(*filesNode_, "files");
+        if (!files) {
+            return;
+        }
+        for (const toml::node& node : *files) {
+            const toml::table* entry = out_.table(node, "files");
+            if (!entry || !out_.onlyKeys(*entry, "files", {"name", "source"})) {
+                continue;
+            }
+            const toml::node* nameNode = entry->get("name");
+            const toml::node* sourceNode = entry->get("source");
+            if (!nameNode || !sourceNode) {
+                out_.error(entry->source(), "files", "every [[files]] entry needs a name and a source");
+                continue;
+            }
+            std::optional<std::string> name = out_.string(*nameNode, "files.name");
+            std::optional<std::string> source = out_.string(*sourceNode, "files.source");
+            if (!name || !source) {
+                continue;
+            }
+            std::optional<std::string> narrowName = payload::utf8ToCp1252(*name);
+            if (!narrowName || narrowName->empty() || narrowName->find(';') != std::string::npos) {
+                out_.error(nameNode->source(), "files.name",
+                           "the included file name '" + *name +
+                               "' must be non-empty Windows-1252 text without ';'");
+                continue;
+            }
+            std::replace(narrowName->begin(), narrowName->end(), '/', '\\');
+            if (const char* problem = includedNameProblem(*narrowName)) {
+                out_.error(nameNode->source(), "files.name",
+                           "the included file name '" + *name + "' " + problem,
+                           "names are relative to the launcher's temporary directory, such as lib/app.jar");
+                continue;
+            }
+            if (std::any_of(files_.begin(), files_.end(),
+                            [&](const auto& f) { return f.name == *narrowName; })) {
+                out_.error(nameNode->source(), "files.name",
+                           "the included file name '" + *name + "' is used twice",
+                           *narrowName == kRuntimeJarName
+                               ? "morix-runtime.jar is included by default; set "
+                                 "application.include_runtime_jar = false to give your own"
+                               : "");
+                continue;
+            }
+            const fs::path path = options_.base / fs::u8path(*source);
+            std::optional<std::string> content = options_.readFile ? options_.readFile(path) : std::nullopt;
+            if (!content) {
+                out_.error(sourceNode->source(), "files.source",
+                           "cannot read the included file " + path.string(),
+                           "a source is relative to the configuration file's directory");
+                continue;
+            }
+            files_.push_back({*narrowName, *content});
+        }
+        if (!files_.empty()) {
+            for (int32_t id : {payload::kIncludedFileCountId, payload::kIncludedFileNamesId}) {
+                if (out_.narrowIds.count(id)) {
+                    out_.error(filesNode_->source(), "files",
+                               "ids 2002 and 2003 are set from [[files]]; do not set them as raw ids");
+                    break;
+                }
+            }
+        }
+    }
+
+    void warn() {
+        if (options_.fileExists) {
+            for (const auto& [name, at] : out_.requiredArchives) {
+                std::string relative = name;
+                std::replace(relative.begin(), relative.end(), '\\', '/');
+                if (!options_.fileExists(options_.base / fs::u8path(payload::cp1252ToUtf8(relative)))) {
+                    out_.warning(at, "application.class_path",
+                                 "the required entry " + payload::cp1252ToUtf8(name) +
+                                     " is not there relative to the configuration; the launcher ends with "
+                                     "message missing_file unless it is installed beside the launcher");
+                }
+            }
+        }
+        const bool serviceName = out_.narrowIds.count(101) != 0;
+        const auto type = out_.narrowIds.find(107);
+        const bool autoStart = type != out_.narrowIds.end() && type->second == "4";
+        if (!serviceName && (out_.serviceSectionGiven || autoStart)) {
+            out_.warning(out_.serviceAt.value_or(toml::source_region{}), "service.name",
+                         "a service configuration without a service name; /install and the service need one "
+                         "on their command line",
+                         "set service.name");
+        }
+        const auto sequence = out_.narrowIds.find(128);
+        if (sequence == out_.narrowIds.end() || sequence->second.empty()) {
+            out_.warning(
+                out_.searchAt.value_or(toml::source_region{}), "runtime.search",
+                "no search entry could find a Java runtime; only MORIX_JAVA_HOME, the location files "
+                "and earlier installations are looked at",
+                "add runtime.search = [{ directory = \"jre\" }, \"registry\"] or similar");
+        }
+    }
+
+    payload::Payload assemble() {
+        payload::Payload p;
+        for (auto& [id, value] : out_.narrowIds) {
+            p.strings.emplace_back(id, value);
+        }
+        for (auto& [id, value] : out_.wideIds) {
+            p.wideStrings.emplace_back(id, value);
+        }
+        p.messageSets = messageSets_;
+        p.files = files_;
+        if (!p.files.empty()) {
+            p.describeIncludedFiles();
+            // describeIncludedFiles appends; the builder keeps its ids in order.
+            std::stable_sort(p.strings.begin(), p.strings.end(),
+                             [](const auto& a, const auto& b) { return a.first < b.first; });
+        }
+        return p;
+    }
+
+    Encoder out_;
+    std::string fileName_;
+    const ReadOptions& options_;
+    std::vector<RawEntry> raw_;
+    const toml::node* filesNode_ = nullptr;
+    const toml::node* messagesNode_ = nullptr;
+    bool defaults_ = true;
+    std::optional<toml::source_region> defaultsAt_;
+    std::vector<payload::MessageSet> messageSets_;
+    std::vector<payload::IncludedFile> files_;
 };
+
+std::optional<std::string> readWholeFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    if (in.bad()) {
+        return std::nullopt;
+    }
+    return content.str();
+}
 
 } // namespace
 
-std::optional<payload::Payload> loadConfig(const std::filesystem::path& file, std::string& error,
-                                           ExecutableSettings* executable) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        error = "cannot read the file";
-        return std::nullopt;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-
-    toml::table root;
-    try {
-        root = toml::parse(text.str(), file.string());
-    } catch (const toml::parse_error& e) {
-        std::ostringstream message;
-        message << "line " << e.source().begin.line << ": " << e.description();
-        error = message.str();
-        return std::nullopt;
-    }
-    payload::Payload payload;
-    ConfigReader reader(file.parent_path(), error);
-    bool defaults = true;
-    for (auto&& [key, node] : root) {
-        std::string_view name = key.str();
-        bool ok = true;
-        if (name == "strings" && node.is_table()) {
-            ok = reader.readStrings(*node.as_table(), payload);
-        } else if (name == "wide" && node.is_table()) {
-            ok = reader.readTexts(*node.as_table(), "[wide]", payload.wideStrings);
-        } else if (name == "messages" && node.is_array()) {
-            ok = reader.readMessages(*node.as_array(), payload);
-        } else if (name == "files" && node.is_array()) {
-            ok = reader.readFiles(*node.as_array(), payload);
-        } else if (name == "executable" && node.is_table()) {
-            ExecutableSettings unused;
-            ok = readExecutableSettings(*node.as_table(), file.parent_path(),
-                                        executable ? *executable : unused, error);
-        } else if (name == "default_messages" && node.is_boolean()) {
-            defaults = *node.value<bool>();
-        } else {
-            ok = reader.fail("unknown section or key '" + std::string(name) + "'");
-        }
-        if (!ok) {
-            return std::nullopt;
-        }
-    }
-    if (defaults) {
-        addDefaultMessages(payload);
-    }
-    return payload;
+Configuration readConfiguration(std::string_view fileName, std::string_view text,
+                                const ReadOptions& options) {
+    Reader reader{std::string(fileName), options};
+    return reader.read(text);
 }
 
-void addDefaultMessages(payload::Payload& payload) {
-    for (const DefaultMessage& message : kDefaultMessages) {
-        if (!payload.findWideString(message.id) && !payload.findString(message.id)) {
-            payload.setWideString(message.id, message.text);
-        }
+ReadOptions diskReadOptions(const fs::path& base, const std::optional<fs::path>& runtimeJar) {
+    ReadOptions options;
+    options.base = base;
+    options.readFile = readWholeFile;
+    options.fileExists = [](const fs::path& path) {
+        std::error_code ec;
+        return fs::exists(path, ec);
+    };
+    options.runtimeJar = runtimeJar;
+    return options;
+}
+
+Configuration loadConfiguration(const fs::path& file, const std::optional<fs::path>& runtimeJar) {
+    std::optional<std::string> text = readWholeFile(file);
+    if (!text) {
+        Configuration result;
+        result.errors.push_back({file.string(), 0, 0, "", "cannot read the file", ""});
+        return result;
     }
+    return readConfiguration(file.string(), *text, diskReadOptions(file.parent_path(), runtimeJar));
 }
 
 } // namespace morix::builder

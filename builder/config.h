@@ -1,23 +1,53 @@
-// The builder's configuration file: TOML with the payload's ids as keys.
+// The builder's configuration file: TOML with named keys (the key table), the numeric form of the
+// launcher's ids ([strings], [wide]) and raw ids ([ids]) as an escape hatch. Reading collects every
+// finding; a configuration with errors gives no payload.
 #pragma once
+
+#include "diagnostic.h"
 
 #include "morix/payload.h"
 
+#include <toml++/toml.h>
+
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace morix::builder {
 
-struct ExecutableSettings;
+// The name under which the Java side's jar is included.
+inline constexpr std::string_view kRuntimeJarName = "morix-runtime.jar";
 
-// Reads the configuration file and the included files it names. On failure returns none and sets
-// `error` to a one-line reason (the caller prefixes the file name). The [executable] table goes into
-// `executable` when given.
-std::optional<payload::Payload> loadConfig(const std::filesystem::path& file, std::string& error,
-                                           ExecutableSettings* executable = nullptr);
+struct ReadOptions {
+    // The directory that relative paths of the configuration are taken from.
+    std::filesystem::path base;
+    // Reads an included file; none when it cannot be read.
+    std::function<std::optional<std::string>(const std::filesystem::path&)> readFile;
+    std::function<bool(const std::filesystem::path&)> fileExists;
+    // The default morix-runtime.jar (beside the builder), when there is one.
+    std::optional<std::filesystem::path> runtimeJar;
+};
 
-// English texts for the launcher's messages, used for every id the configuration does not set.
-void addDefaultMessages(payload::Payload& payload);
+struct Configuration {
+    std::optional<payload::Payload> payload; // none when there are errors
+    std::vector<Diagnostic> errors;
+    std::vector<Diagnostic> warnings;
+    // The [executable] table (launcher resources), handed on untouched.
+    std::optional<toml::table> executable;
+};
+
+// Reads a configuration from its text; `fileName` only names it in findings. Files are read through
+// `options`, so the reader also runs on text held in memory.
+Configuration readConfiguration(std::string_view fileName, std::string_view text, const ReadOptions& options);
+
+// Reads the configuration file and the files it names from disk.
+Configuration loadConfiguration(const std::filesystem::path& file,
+                                const std::optional<std::filesystem::path>& runtimeJar);
+
+ReadOptions diskReadOptions(const std::filesystem::path& base,
+                            const std::optional<std::filesystem::path>& runtimeJar);
 
 } // namespace morix::builder

@@ -1,13 +1,17 @@
-// morix-build: makes an application's launcher from the launcher template and a configuration, and
-// shows what a launcher carries.
+// morix-build: makes an application's launcher from the launcher template and a configuration, shows
+// what a launcher carries, writes a starter configuration and prints the configuration reference.
 #include "config.h"
 #include "executable_config.h"
 #include "inspect.h"
+#include "key_table.h"
+#include "named_form.h"
 
 #include "morix/pe_image.h"
+#include "morix/text_encoding.h"
 
 #include <CLI/CLI.hpp>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -16,6 +20,8 @@
 namespace {
 
 namespace fs = std::filesystem;
+using morix::builder::Configuration;
+using morix::builder::Diagnostic;
 using morix::payload::Payload;
 
 // Bad input (an unreadable file, a malformed configuration, a template that is not a launcher).
@@ -26,18 +32,20 @@ int badInput(const fs::path& file, const std::string& problem) {
     return kBadInput;
 }
 
-bool readFile(const fs::path& file, std::string& content) {
+std::optional<std::string> readFile(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) {
-        return false;
+        return std::nullopt;
     }
     std::ostringstream buffer;
     buffer << in.rdbuf();
-    content = buffer.str();
-    return !in.bad();
+    if (in.bad()) {
+        return std::nullopt;
+    }
+    return buffer.str();
 }
 
-// Writes beside the target first, so that a failed build never leaves a half-written launcher.
+// Writes beside the target first, so that a failed build never leaves a half-written file.
 bool writeFileAtomically(const fs::path& file, const std::string& content, std::string& problem) {
     fs::path temporary = file;
     temporary += ".part";
@@ -46,6 +54,7 @@ bool writeFileAtomically(const fs::path& file, const std::string& content, std::
         if (!out || !out.write(content.data(), static_cast<std::streamsize>(content.size())) ||
             !out.flush()) {
             problem = "cannot write the file";
+            out.close();
             std::error_code ignored;
             fs::remove(temporary, ignored);
             return false;
@@ -61,58 +70,192 @@ bool writeFileAtomically(const fs::path& file, const std::string& content, std::
     return true;
 }
 
+// The morix-runtime.jar that ships beside the builder.
+std::optional<fs::path> defaultRuntimeJar() {
+    fs::path self;
+#ifdef _WIN32
+    // The C runtime's copy of the program's full path (msvcrt has no _get_pgmptr).
+    if (_pgmptr && *_pgmptr) {
+        self = _pgmptr;
+    }
+#else
+    std::error_code ec;
+    self = fs::read_symlink("/proc/self/exe", ec);
+#endif
+    if (self.empty()) {
+        return std::nullopt;
+    }
+    return self.parent_path() / std::string(morix::builder::kRuntimeJarName);
+}
+
+// Warnings are about the launcher's run; when nothing is built, only the errors count.
+void printFindings(const Configuration& config) {
+    for (const Diagnostic& d : config.errors.empty() ? config.warnings : std::vector<Diagnostic>{}) {
+        std::cerr << "morix-build: " << morix::builder::formatDiagnostic(d, true) << "\n";
+    }
+    for (const Diagnostic& d : config.errors) {
+        std::cerr << "morix-build: " << morix::builder::formatDiagnostic(d, false) << "\n";
+    }
+}
+
 int build(const fs::path& templateFile, const fs::path& configFile, const fs::path& output,
           bool dropSignature) {
+    Configuration config = morix::builder::loadConfiguration(configFile, defaultRuntimeJar());
     std::string problem;
     morix::builder::ExecutableSettings executable;
-    std::optional<Payload> payload = morix::builder::loadConfig(configFile, problem, &executable);
-    if (!payload) {
+    // A bad [executable] table stops the build like any other error: its one line, without warnings.
+    if (config.payload && config.executable &&
+        !morix::builder::readExecutableSettings(*config.executable, configFile.parent_path(), executable,
+                                                problem)) {
         return badInput(configFile, problem);
     }
-    std::string templateImage;
-    if (!readFile(templateFile, templateImage)) {
+    printFindings(config);
+    if (!config.payload) {
+        return kBadInput;
+    }
+    std::optional<std::string> templateImage = readFile(templateFile);
+    if (!templateImage) {
         return badInput(templateFile, "cannot read the file");
     }
-    std::optional<std::string> prepared =
-        morix::builder::prepareTemplate(std::move(templateImage), executable, output, dropSignature, problem);
-    if (!prepared) {
+    templateImage = morix::builder::prepareTemplate(std::move(*templateImage), executable, output,
+                                                    dropSignature, problem);
+    if (!templateImage) {
         return badInput(templateFile, problem);
     }
-    templateImage = std::move(*prepared);
-    std::optional<std::string> launcher = morix::payload::attachPayload(templateImage, *payload, &problem);
+    std::optional<std::string> launcher =
+        morix::payload::attachPayload(*templateImage, *config.payload, &problem);
     if (!launcher) {
         return badInput(templateFile, problem);
     }
     if (!writeFileAtomically(output, *launcher, problem)) {
         return badInput(output, problem);
     }
-    std::cout << "wrote " << output.string() << " (" << launcher->size() << " bytes, "
-              << payload->strings.size() << " strings, " << payload->wideStrings.size() << " wide strings, "
-              << payload->messageSets.size() << " message sets, " << payload->files.size()
-              << " included files)\n";
+    const Payload& p = *config.payload;
+    std::cout << "wrote " << output.string() << " (" << launcher->size() << " bytes, " << p.strings.size()
+              << " strings, " << p.wideStrings.size() << " wide strings, " << p.messageSets.size()
+              << " message sets, " << p.files.size() << " included files)\n";
     return 0;
 }
 
-int inspect(const fs::path& file) {
-    std::string image;
-    if (!readFile(file, image)) {
+// Writes the included files below `directory`, where the named form's sources point.
+bool extractFiles(const Payload& p, const fs::path& directory) {
+    for (const morix::payload::IncludedFile& file : p.files) {
+        if (!morix::builder::isPlainIncludedName(file.name)) {
+            continue;
+        }
+        std::string name = morix::payload::cp1252ToUtf8(file.name);
+        std::replace(name.begin(), name.end(), '\\', '/');
+        const fs::path target = directory / fs::u8path(name);
+        std::error_code ec;
+        fs::create_directories(target.parent_path(), ec);
+        std::string problem;
+        if (ec || !writeFileAtomically(target, file.content, problem)) {
+            badInput(target, ec ? "cannot create the directory" : problem);
+            return false;
+        }
+    }
+    return true;
+}
+
+int inspect(const fs::path& file, const std::string& format, const fs::path& extractTo) {
+    std::optional<std::string> image = readFile(file);
+    if (!image) {
         return badInput(file, "cannot read the file");
     }
     std::string problem;
-    std::optional<uint64_t> start = morix::payload::findPayloadStart(image, &problem);
+    std::optional<uint64_t> start = morix::payload::findPayloadStart(*image, &problem);
     if (!start) {
         return badInput(file, problem);
     }
-    if (*start >= image.size()) {
+    if (*start >= image->size()) {
         return badInput(file, "no payload: nothing follows the executable image");
     }
-    morix::payload::ParseResult parsed = morix::payload::parse(std::string_view(image).substr(*start));
+    morix::payload::ParseResult parsed = morix::payload::parse(std::string_view(*image).substr(*start));
     if (!parsed.payload) {
         return badInput(
-            file, "no valid payload (the launcher would fail with \"Internal Error: " + parsed.error + "\")");
+            file, "no valid payload: it stops at offset " + std::to_string(parsed.stoppedAt) +
+                      " of the payload (file offset " + std::to_string(*start + parsed.stoppedAt) + ", " +
+                      std::to_string(image->size() - *start) + " payload bytes), in " + parsed.where +
+                      "; the launcher would fail with \"Internal Error: " + parsed.error + "\"");
     }
-    morix::builder::printExecutable(std::cout, image);
-    morix::builder::printPayload(std::cout, *parsed.payload, *start);
+    if (format == "text") {
+        morix::builder::printExecutable(std::cout, *image);
+        morix::builder::printPayload(std::cout, *parsed.payload, *start);
+        return 0;
+    }
+    std::optional<std::string> runtimeJar;
+    if (std::optional<fs::path> jar = defaultRuntimeJar()) {
+        runtimeJar = readFile(*jar);
+    }
+    morix::builder::NamedForm form = morix::builder::namedForm(*parsed.payload, runtimeJar);
+    std::cout << form.text;
+    for (const std::string& note : form.notes) {
+        std::cerr << "morix-build: note: " << note << "\n";
+    }
+    if (!extractTo.empty() && !extractFiles(*parsed.payload, extractTo)) {
+        return kBadInput;
+    }
+    return 0;
+}
+
+std::string starterConfiguration(const std::string& mainClass, const std::string& jar) {
+    using morix::builder::tomlString;
+    return "# Launcher configuration for " + mainClass +
+           ", written by morix-build init.\n"
+           "#   morix-build build --template morix-launcher.exe --config app.toml -o app.exe\n"
+           "# Every key is described in docs/configuration.md.\n"
+           "\n"
+           "[application]\n"
+           "main_class = " +
+           tomlString(mainClass) +
+           "\n"
+           "# Relative to the launcher's directory. The builder includes morix-runtime.jar itself\n"
+           "# (application.include_runtime_jar), so list only your own archives.\n"
+           "class_path = [{ archive = " +
+           tomlString(jar) +
+           ", required = true }]\n"
+           "# arguments = [\"--verbose\"]            # passed to main before the command line's\n"
+           "\n"
+           "[runtime]\n"
+           "min_version = \"1.8\"\n"
+           "# A runtime beside the launcher first, then the installed ones.\n"
+           "search = [{ directory = \"jre\" }, \"registry\", \"path\"]\n"
+           "\n"
+           "[jvm]\n"
+           "options = [\"-Xmx256m\"]\n"
+           "# read_vmoptions = true                 # also read app.vmoptions beside the launcher\n"
+           "\n"
+           "# [service]                             # to run the application as a Windows service\n"
+           "# name = \"MyService\"\n"
+           "# description = \"Runs my application\"\n"
+           "# start = \"auto\"\n"
+           "# stop_timeout = 30                     # seconds the application gets to end on a stop\n"
+           "\n"
+           "# [messages]\n"
+           "# include = [\"de\"]                      # German texts for German users\n";
+}
+
+int init(const std::string& mainClass, const std::string& jar, const fs::path& output) {
+    if (fs::exists(output)) {
+        return badInput(output, "exists already; init writes only new files");
+    }
+    const std::string text = starterConfiguration(mainClass, jar);
+    // The starter must be a configuration that build accepts: check its values before writing it.
+    morix::builder::ReadOptions options;
+    options.readFile = [](const fs::path&) { return std::optional<std::string>(""); };
+    options.runtimeJar = fs::path(std::string(morix::builder::kRuntimeJarName));
+    Configuration config = morix::builder::readConfiguration(output.string(), text, options);
+    if (!config.payload) {
+        for (const Diagnostic& d : config.errors) {
+            std::cerr << "morix-build: " << morix::builder::formatDiagnostic(d, false) << "\n";
+        }
+        return kBadInput;
+    }
+    std::string problem;
+    if (!writeFileAtomically(output, text, problem)) {
+        return badInput(output, problem);
+    }
+    std::cout << "wrote " << output.string() << "\n";
     return 0;
 }
 
@@ -136,9 +279,28 @@ int main(int argc, char** argv) {
                            "build from a signed template or launcher, dropping its signature");
 
     fs::path inspected;
+    std::string format = "text";
+    fs::path extractTo;
     CLI::App* inspectCommand =
         app.add_subcommand("inspect", "print what a launcher carries: resources and payload");
     inspectCommand->add_option("launcher", inspected, "the launcher to read")->required();
+    inspectCommand
+        ->add_option("--format", format, "text (the ids) or toml (a configuration that build accepts)")
+        ->check(CLI::IsMember({"text", "toml"}));
+    inspectCommand->add_option(
+        "--extract-to", extractTo,
+        "write the included files into this directory, under the names the toml form reads");
+
+    std::string mainClass;
+    std::string jar;
+    fs::path initOutput = "app.toml";
+    CLI::App* initCommand = app.add_subcommand("init", "write a commented starter configuration");
+    initCommand->add_option("--main-class", mainClass, "the application's main class")->required();
+    initCommand->add_option("--jar", jar, "the application's jar, relative to the launcher")->required();
+    initCommand->add_option("-o,--output", initOutput, "the configuration to write (default app.toml)");
+
+    CLI::App* referenceCommand =
+        app.add_subcommand("reference", "print the configuration reference (docs/configuration.md)");
 
     try {
         app.parse(argc, argv);
@@ -153,5 +315,12 @@ int main(int argc, char** argv) {
     if (*buildCommand) {
         return build(templateFile, configFile, output, dropSignature);
     }
-    return inspect(inspected);
+    if (*initCommand) {
+        return init(mainClass, jar, initOutput);
+    }
+    if (*referenceCommand) {
+        std::cout << morix::builder::referenceMarkdown();
+        return 0;
+    }
+    return inspect(inspected, format, extractTo);
 }

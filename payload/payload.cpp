@@ -208,82 +208,93 @@ ParseResult parse(std::string_view bytes) {
     ParseResult result;
     Reader in(bytes);
     Payload payload;
+    std::string where = "the magic number";
+    // Every failure records what was being read and how far the bytes carried.
+    auto stop = [&](const char* error) {
+        if (error) {
+            result.error = error;
+        }
+        result.stoppedAt = in.position();
+        result.where = where;
+        return result;
+    };
 
     int32_t magic = 0;
     if (!in.int32(magic)) {
-        result.error = "readInt";
-        return result;
+        return stop("readInt");
     }
     if (static_cast<uint32_t>(magic) != kMagic) {
-        result.error = "magic";
-        return result;
+        return stop("magic");
     }
+    where = "the header";
     if (!in.int32(payload.reserved1) || !in.int32(payload.reserved2)) {
-        result.error = "readInt";
-        return result;
+        return stop("readInt");
     }
     if (!in.int64(payload.reserved3)) {
-        result.error = "readLong";
-        return result;
+        return stop("readLong");
     }
 
     int32_t count = 0;
     std::string_view body;
+    where = "the number of narrow strings";
     if (!in.int32(count)) {
-        result.error = "readInt";
-        return result;
+        return stop("readInt");
     }
     for (int32_t i = 0; i < count; ++i) {
         int32_t id = 0;
+        where = "narrow string " + std::to_string(i + 1) + " of " + std::to_string(count);
         if (!in.int32(id)) {
-            result.error = "readInt";
-            return result;
+            return stop("readInt");
         }
+        where += " (id " + std::to_string(id) + ")";
         if (!readLengthPrefixed(in, body, result.error, "readString")) {
-            return result;
+            return stop(nullptr);
         }
         payload.strings.emplace_back(id, std::string(body));
     }
 
+    where = "the number of wide strings";
     if (!in.int32(count)) {
-        result.error = "readInt";
-        return result;
+        return stop("readInt");
     }
     for (int32_t i = 0; i < count; ++i) {
         int32_t id = 0;
+        where = "wide string " + std::to_string(i + 1) + " of " + std::to_string(count);
         if (!in.int32(id)) {
-            result.error = "readInt";
-            return result;
+            return stop("readInt");
         }
+        where += " (id " + std::to_string(id) + ")";
         if (!readLengthPrefixed(in, body, result.error, "readWString")) {
-            return result;
+            return stop(nullptr);
         }
         payload.wideStrings.emplace_back(id, decodeUtf16le(body));
     }
 
+    where = "the number of message sets";
     if (!in.int32(count)) {
-        result.error = "readInt";
-        return result;
+        return stop("readInt");
     }
     for (int32_t i = 0; i < count; ++i) {
         MessageSet set;
+        where = "the name of message set " + std::to_string(i + 1) + " of " + std::to_string(count);
         if (!readLengthPrefixed(in, body, result.error, "readString")) {
-            return result;
+            return stop(nullptr);
         }
         set.locale = std::string(body);
+        where = "message set " + std::to_string(i + 1) + " of " + std::to_string(count);
         int32_t texts = 0;
         if (!in.int32(texts)) {
-            result.error = "readInt";
-            return result;
+            return stop("readInt");
         }
         for (int32_t j = 0; j < texts; ++j) {
             int32_t id = 0;
+            where = "text " + std::to_string(j + 1) + " of " + std::to_string(texts) + " of message set " +
+                    std::to_string(i + 1) + " of " + std::to_string(count);
             if (!in.int32(id)) {
-                result.error = "readInt";
-                return result;
+                return stop("readInt");
             }
             if (!readLengthPrefixed(in, body, result.error, "readWString")) {
-                return result;
+                return stop(nullptr);
             }
             set.texts.emplace_back(id, decodeUtf16le(body));
         }
@@ -303,16 +314,15 @@ ParseResult parse(std::string_view bytes) {
         if (name.empty()) {
             continue;
         }
+        where = "the included file " + std::string(name);
         int64_t size = 0;
         if (!in.int64(size)) {
-            result.error = "readLong";
-            return result;
+            return stop("readLong");
         }
         IncludedFile file{std::string(name), {}};
         if (size > 0) {
             if (static_cast<uint64_t>(size) > in.remaining() || !in.bytes(static_cast<size_t>(size), body)) {
-                result.error = "readFile";
-                return result;
+                return stop("readFile");
             }
             file.content.assign(body);
             for (char& c : file.content) {

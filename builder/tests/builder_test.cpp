@@ -102,6 +102,17 @@ protected:
 
     std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
+    std::string build(const std::string& config, const std::string& output) {
+        return "build --template " + path("template.exe") + " --config " + config + " -o " + path(output);
+    }
+
+    // The payload of a launcher the builder wrote from the fake template.
+    static morix::payload::Payload payloadOf(const std::string& launcher) {
+        morix::payload::ParseResult parsed = morix::payload::parse(std::string_view(launcher).substr(0x500));
+        EXPECT_TRUE(parsed.payload) << parsed.error;
+        return parsed.payload.value_or(morix::payload::Payload{});
+    }
+
     fs::path dir_;
     std::string out_;
     std::string err_;
@@ -124,21 +135,21 @@ texts = { 1016 = "Keine Laufzeit" }
 name = "lib\\lib.jar"
 source = "lib.jar"
 )");
-    ASSERT_EQ(run("build --template " + path("template.exe") + " --config " + path("app.toml") + " -o " +
-                  path("app.exe")),
-              0)
-        << err_;
+    ASSERT_EQ(run(build(path("app.toml"), "app.exe")), 0) << err_;
     std::string launcher = read("app.exe");
     std::string error;
     ASSERT_EQ(morix::payload::findPayloadStart(launcher, &error), 0x500u);
     EXPECT_EQ(launcher.substr(0, 0x500), fakeTemplate().substr(0, 0x500)); // the symbol table is cut
-    morix::payload::ParseResult parsed = morix::payload::parse(std::string_view(launcher).substr(0x500));
-    ASSERT_TRUE(parsed.payload) << parsed.error;
-    EXPECT_EQ(*parsed.payload->findString(107), "4");
-    EXPECT_EQ(*parsed.payload->findString(2002), "1");
-    EXPECT_EQ(*parsed.payload->findString(2003), "lib\\lib.jar");
-    EXPECT_EQ(parsed.payload->files.at(0).content, "jar bytes");
-    EXPECT_EQ(parsed.end, launcher.size() - 0x500);
+    morix::payload::Payload p = payloadOf(launcher);
+    EXPECT_EQ(*p.findString(107), "4");
+    // The Java side comes first, from beside the builder; then the configuration's own files.
+    EXPECT_EQ(*p.findString(2002), "2");
+    EXPECT_EQ(*p.findString(2003), "morix-runtime.jar;lib\\lib.jar");
+    std::ifstream jar(fs::path(MORIX_BUILD_EXE).parent_path() / "morix-runtime.jar", std::ios::binary);
+    std::ostringstream jarBytes;
+    jarBytes << jar.rdbuf();
+    EXPECT_EQ(p.files.at(0).content, jarBytes.str());
+    EXPECT_EQ(p.files.at(1).content, "jar bytes");
 
     ASSERT_EQ(run("inspect " + path("app.exe")), 0) << err_;
     EXPECT_NE(out_.find("101 = \"MySvc\""), std::string::npos) << out_;
@@ -146,35 +157,69 @@ source = "lib.jar"
     EXPECT_NE(out_.find("\"de\" (1 texts)"), std::string::npos) << out_;
     EXPECT_NE(out_.find("1016 = \"Keine Laufzeit\""), std::string::npos) << out_;
     EXPECT_NE(out_.find("lib\\lib.jar (9 bytes)"), std::string::npos) << out_;
-    EXPECT_NE(out_.find("1009 = \"An internal error occurred (code {0}).\""), std::string::npos) << out_;
+    EXPECT_NE(out_.find("1009 = \"An internal error occurred (code {0})."), std::string::npos) << out_;
 }
 
-TEST_F(BuilderTest, BadInputGetsOneLineNamingTheFileAndExitCode2) {
-    write("badid.toml", "[strings]\nabc = \"x\"\n");
-    write("syntax.toml", "[strings\n");
-    write("cjk.toml", "[strings]\n101 = \"\xE4\xB8\xAD\"\n");
-    write("notpe.exe", "just text");
-    write("ok.toml", "[strings]\n101 = \"x\"\n");
-    const std::string t = " --template " + path("template.exe") + " -o " + path("x.exe");
+TEST_F(BuilderTest, TheDemoConfigurationComesBackFromInspectAsTheSamePayload) {
+    const std::string demo = std::string(MORIX_SOURCE_DIR) + "/examples/hello/hello.toml";
+    ASSERT_EQ(run(build(demo, "hello.exe")), 0) << err_;
+    fs::create_directories(dir_ / "again");
+    ASSERT_EQ(run("inspect --format toml --extract-to " + path("again") + " " + path("hello.exe")), 0)
+        << err_;
+    EXPECT_EQ(err_, "");
+    write("again/hello.toml", out_);
+    EXPECT_NE(out_.find("class_path = [\n    { archive = \"lib/hello.jar\", required = true },"),
+              std::string::npos)
+        << out_;
+    ASSERT_EQ(run(build(path("again/hello.toml"), "again.exe")), 0) << err_;
+    // The payload comes back byte for byte; the demo's icon and version information live in the
+    // resources, which the configuration's [executable] table sets and the payload does not carry.
+    const auto payloadOf = [this](const std::string& name) {
+        const std::string image = read(name);
+        const std::optional<uint64_t> start = morix::payload::findPayloadStart(image, nullptr);
+        return start ? image.substr(*start) : std::string();
+    };
+    EXPECT_FALSE(payloadOf("hello.exe").empty());
+    EXPECT_EQ(payloadOf("again.exe"), payloadOf("hello.exe"));
+}
 
-    EXPECT_EQ(run("build --config " + path("badid.toml") + t), 2);
-    EXPECT_EQ(err_, "morix-build: " + path("badid.toml") + ": unknown id syntax 'abc' in [strings]\n");
-    EXPECT_EQ(run("build --config " + path("syntax.toml") + t), 2);
-    EXPECT_NE(err_.find(path("syntax.toml") + ": line 1"), std::string::npos) << err_;
-    EXPECT_EQ(run("build --config " + path("cjk.toml") + t), 2);
+TEST_F(BuilderTest, AFailedBuildSaysWhereAndWritesNothing) {
+    write("unknown.toml", "[application]\nmain_clas = \"a.B\"\n");
+    write("syntax.toml", "[strings\n");
+    write("missing.toml", "[[files]]\nname = \"a.txt\"\nsource = \"gone.txt\"\n");
+    write("cjk.toml", "[strings]\n101 = \"\xE4\xB8\xAD\"\n");
+    write("ok.toml", "[application]\nmain_class = \"a.B\"\n[runtime]\nsearch = [\"path\"]\n");
+    write("notpe.exe", "just text");
+    write("app.exe", "an earlier launcher");
+
+    EXPECT_EQ(run(build(path("unknown.toml"), "x.exe")), 2);
+    EXPECT_EQ(err_, "morix-build: " + path("unknown.toml") +
+                        ":2:1: error: application.main_clas: unknown key; did you mean 'main_class'?\n");
+    EXPECT_EQ(run(build(path("syntax.toml"), "x.exe")), 2);
+    EXPECT_NE(err_.find(path("syntax.toml") + ":1:9: error: "), std::string::npos) << err_;
+    EXPECT_EQ(run(build(path("missing.toml"), "x.exe")), 2);
+    EXPECT_NE(err_.find(":3:10: error: files.source: cannot read the included file"), std::string::npos)
+        << err_;
+    EXPECT_EQ(run(build(path("cjk.toml"), "x.exe")), 2);
     EXPECT_NE(err_.find("Windows-1252"), std::string::npos) << err_;
-    EXPECT_EQ(run("build --config " + path("missing.toml") + t), 2);
-    EXPECT_EQ(err_, "morix-build: " + path("missing.toml") + ": cannot read the file\n");
+    EXPECT_EQ(run(build(path("absent.toml"), "x.exe")), 2);
+    EXPECT_EQ(err_, "morix-build: " + path("absent.toml") + ": error: cannot read the file\n");
     EXPECT_EQ(run("build --config " + path("ok.toml") + " --template " + path("notpe.exe") + " -o " +
                   path("x.exe")),
               2);
     EXPECT_EQ(err_, "morix-build: " + path("notpe.exe") + ": not a PE file (no MZ header)\n");
-    EXPECT_FALSE(fs::exists(dir_ / "x.exe"));
     EXPECT_EQ(run("build --config " + path("ok.toml")), 2); // missing options
     EXPECT_EQ(std::count(err_.begin(), err_.end(), '\n'), 1) << err_;
+    // An existing launcher is left as it was.
+    EXPECT_EQ(run(build(path("unknown.toml"), "app.exe")), 2);
+    EXPECT_EQ(read("app.exe"), "an earlier launcher");
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+        EXPECT_NE(entry.path().filename(), "x.exe");
+        EXPECT_NE(entry.path().extension(), ".part") << entry.path();
+    }
 }
 
-TEST_F(BuilderTest, InspectExplainsAFileWithoutAValidPayload) {
+TEST_F(BuilderTest, InspectSaysWhereADamagedPayloadStops) {
     EXPECT_EQ(run("inspect " + path("template.exe")), 2);
     EXPECT_NE(err_.find("no valid payload"), std::string::npos) << err_; // the symbol table is no payload
     write("bare.exe", fakeTemplate().substr(0, 0x500));
@@ -183,43 +228,46 @@ TEST_F(BuilderTest, InspectExplainsAFileWithoutAValidPayload) {
               "morix-build: " + path("bare.exe") + ": no payload: nothing follows the executable image\n");
     write("notpe.exe", "text");
     EXPECT_EQ(run("inspect " + path("notpe.exe")), 2);
+
+    write("app.toml", "[application]\nmain_class = \"a.B\"\ninclude_runtime_jar = false\n");
+    ASSERT_EQ(run(build(path("app.toml"), "app.exe")), 0) << err_;
+    const std::string launcher = read("app.exe");
+    // Cut inside the value of the first narrow string: 20 header bytes, count, id, length, 2 bytes.
+    write("cut.exe", launcher.substr(0, 0x500 + 20 + 4 + 4 + 4 + 2));
+    EXPECT_EQ(run("inspect --format toml " + path("cut.exe")), 2);
+    EXPECT_EQ(err_,
+              "morix-build: " + path("cut.exe") +
+                  ": no valid payload: it stops at offset 32 of the payload (file offset 1312, 34 payload "
+                  "bytes), in narrow string 1 of 1 (id 122); the launcher would fail with \"Internal "
+                  "Error: readString\"\n");
+    EXPECT_EQ(out_, "");
 }
 
-TEST(BuilderConfig, DefaultMessagesFillOnlyWhatTheConfigurationLeavesOpen) {
-    fs::path file = fs::temp_directory_path() / ("morix-config-" + std::to_string(::getpid()) + ".toml");
-    std::ofstream(file)
-        << "default_messages = true\n[strings]\n1009 = \"narrow text\"\n[wide]\n1016 = \"mine\"\n";
-    std::string error;
-    std::optional<morix::payload::Payload> p = morix::builder::loadConfig(file, error);
-    ASSERT_TRUE(p) << error;
-    EXPECT_EQ(*p->findWideString(1016), u"mine");
-    EXPECT_EQ(p->findWideString(1009), nullptr); // the narrow text is the message
-    EXPECT_NE(p->findWideString(1000), nullptr);
+TEST_F(BuilderTest, InitWritesAStarterThatBuildsAndNeverOverwrites) {
+    ASSERT_EQ(run("init --main-class com.example.Main --jar lib/app.jar -o " + path("app.toml")), 0) << err_;
+    const std::string starter = read("app.toml");
+    EXPECT_NE(starter.find("main_class = \"com.example.Main\""), std::string::npos) << starter;
+    ASSERT_EQ(run(build(path("app.toml"), "app.exe")), 0) << err_;
+    EXPECT_NE(err_.find("warning: application.class_path: the required entry lib\\app.jar"),
+              std::string::npos)
+        << err_;
+    morix::payload::Payload p = payloadOf(read("app.exe"));
+    EXPECT_EQ(*p.findString(121), "A1lib\\app.jar");
+    EXPECT_EQ(*p.findString(128), "Rjre;Y;S");
 
-    std::ofstream(file) << "default_messages = false\n";
-    p = morix::builder::loadConfig(file, error);
-    ASSERT_TRUE(p) << error;
-    EXPECT_TRUE(p->wideStrings.empty());
-    fs::remove(file);
+    EXPECT_EQ(run("init --main-class com.example.Other --jar x.jar -o " + path("app.toml")), 2);
+    EXPECT_EQ(read("app.toml"), starter);
+    EXPECT_EQ(run("init --main-class com.example.Main.class --jar x.jar -o " + path("bad.toml")), 2);
+    EXPECT_FALSE(fs::exists(dir_ / "bad.toml"));
 }
 
-TEST(BuilderConfig, IncludedFileNamesTheLauncherCannotPlaceAreRefused) {
-    const fs::path dir = fs::temp_directory_path() / ("morix-names-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    std::ofstream(dir / "data.txt") << "data";
-    auto load = [&](const std::string& name, std::string& error) {
-        std::ofstream(dir / "c.toml") << "[[files]]\nname = '" << name << "'\nsource = \"data.txt\"\n";
-        return morix::builder::loadConfig(dir / "c.toml", error);
-    };
-    std::string error;
-    std::optional<morix::payload::Payload> p = load("lib/app.jar", error);
-    ASSERT_TRUE(p) << error;
-    EXPECT_EQ(p->files.at(0).name, "lib\\app.jar");
-    for (const char* bad : {"a\\b\\c.jar", "..\\x.jar", "C:\\x.jar", "\\x.jar", "lib\\", "./x.jar"}) {
-        EXPECT_FALSE(load(bad, error)) << bad;
-        EXPECT_NE(error.find("included file name"), std::string::npos) << error;
-    }
-    fs::remove_all(dir);
+TEST_F(BuilderTest, TheReferenceInDocsIsTheOneTheKeyTableGives) {
+    ASSERT_EQ(run("reference"), 0) << err_;
+    std::ifstream in(std::string(MORIX_SOURCE_DIR) + "/docs/configuration.md", std::ios::binary);
+    std::ostringstream docs;
+    docs << in.rdbuf();
+    EXPECT_TRUE(docs.str() == out_) << "docs/configuration.md is out of date: regenerate it with "
+                                       "build/host/bin/morix-build reference >docs/configuration.md";
 }
 
 TEST_F(BuilderTest, TheExecutableTableGivesTheLauncherIconVersionAndManifestThatInspectShows) {
@@ -292,7 +340,7 @@ TEST_F(BuilderTest, BadExecutableSettingsGetOneLineExitCode2AndNothingWritten) {
 
 TEST_F(BuilderTest, ASignedTemplateIsRebuiltOnlyWhenTheSignatureMayBeDropped) {
     write("signed.exe", fakeTemplate(true));
-    write("app.toml", "[strings]\n101 = \"x\"\n");
+    write("app.toml", "[strings]\n101 = \"x\"\n128 = \"Rjre\"\n");
     const std::string args =
         "build --template " + path("signed.exe") + " --config " + path("app.toml") + " -o " + path("x.exe");
     EXPECT_EQ(run(args), 2);

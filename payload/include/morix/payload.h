@@ -59,6 +59,9 @@ struct ParseResult {
     std::string error;
     size_t filesOffset = 0; // offset of the first included-file record, relative to the payload start
     size_t end = 0;         // offset just after the last record that was read
+    // On failure: the offset up to which the bytes could be read, and what was being read there.
+    size_t stoppedAt = 0;
+    std::string where;
 };
 
 // Reads a payload the way the launcher does; the included-file records are found through ids 2002

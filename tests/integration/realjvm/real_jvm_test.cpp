@@ -132,3 +132,36 @@ TEST_F(RealJvmTest, AModularApplicationRunsFromTheModulePath) {
     EXPECT_TRUE(contains(text, "--add-opens=app.mod/com.example.modapp=com.morix.runtime")) << text;
     EXPECT_TRUE(contains(text, "--add-modules=app.mod,com.morix.runtime")) << text;
 }
+
+TEST_F(RealJvmTest, ALauncherBuiltFromANamedConfigurationRunsWithOnlyTheApplicationsJarBesideIt) {
+    // morix-build.exe under Wine; the Java side comes from beside it into the payload.
+    const std::wstring app = dir_.file(L"named");
+    createDirectory(app);
+    createDirectory(app + L"\\lib");
+    CopyFileW(binFile(L"launcher-test-app.jar").c_str(), (app + L"\\lib\\launcher-test-app.jar").c_str(),
+              FALSE);
+    writeFile(app + L"\\app.toml", R"(
+[application]
+main_class = "com.morix.launchertest.ProbeApp"
+class_path = [{ archive = "lib/launcher-test-app.jar", required = true }]
+[runtime]
+min_version = "11"
+search = [{ directory = "../jre" }]
+[jvm]
+options = ["-Dprobe.property=from the named form", "-Xmx64m"]
+)");
+    ProcessResult built =
+        runProcess(quoteArgument(binFile(L"morix-build.exe")) + L" build --template " +
+                   quoteArgument(binFile(L"morix-launcher.exe")) + L" --config " +
+                   quoteArgument(app + L"\\app.toml") + L" -o " + quoteArgument(app + L"\\app.exe"));
+    ASSERT_EQ(built.exitCode, 0u) << built.errors;
+    EXPECT_EQ(built.errors, "");
+
+    ProcessResult result = run(app + L"\\app.exe", L"/run print", {}, 120000);
+    EXPECT_EQ(result.exitCode, 0u) << result.errors << log();
+    EXPECT_EQ(value(result.output, "probe.property"), "from the named form");
+    const std::string classPath = value(result.output, "classpath");
+    EXPECT_TRUE(contains(classPath, "morix-runtime.jar")) << classPath; // extracted from the payload
+    EXPECT_TRUE(contains(classPath, "lib/launcher-test-app.jar")) << classPath;
+    EXPECT_TRUE(contains(result.output, "main done\n"));
+}
