@@ -271,10 +271,23 @@ RunningProcess::RunningProcess(const std::wstring& commandLine, const ProcessOpt
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
     std::vector<wchar_t> environment = environmentBlock(options.environment);
-    BOOL created = CreateProcessW(
-        nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, environment.data(),
-        options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(), &startup, &process);
-    DWORD error = GetLastError();
+    // Under load Wine now and then reports ERROR_INTERNAL_ERROR: the new process ended before Wine had
+    // finished starting it, so none of the program ran (seen twice in 350 launches beside the service
+    // tests). Such a child did nothing, so it is started again, a bounded number of times.
+    BOOL created = FALSE;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::vector<wchar_t> attemptLine = line;
+        created = CreateProcessW(
+            nullptr, attemptLine.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+            environment.data(), options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(),
+            &startup, &process);
+        error = GetLastError();
+        if (created || error != ERROR_INTERNAL_ERROR) {
+            break;
+        }
+        Sleep(200);
+    }
     CloseHandle(output);
     CloseHandle(errors);
     CloseHandle(input);
