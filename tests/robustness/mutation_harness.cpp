@@ -303,6 +303,10 @@ int main(int argc, char** argv) {
             std::string detail;
             const Outcome outcome = runner.runPayload(mutant.bytes, detail);
             counts.add(outcome);
+            if ((i + 1) % 50 == 0) {
+                report(counts, "after " + std::to_string(i + 1) + " mutants");
+                std::fflush(stdout);
+            }
             if (outcome != Outcome::Normal) {
                 const std::wstring file =
                     keep + L"\\seed" + std::to_wstring(seed) + L"-" + std::to_wstring(i) + L".payload";
