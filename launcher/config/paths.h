@@ -16,8 +16,8 @@ const std::wstring& getExecutablePathWide();
 // cannot represent the long one. Empty when everything failed.
 const std::string& getExecutablePath();
 
-// The executable's directory with a trailing backslash: narrow; narrow widened byte by byte (the
-// narrow-safe wide form); and wide.
+// The executable's directory with a trailing backslash: narrow; narrow widened through the ANSI code
+// page (the narrow-safe wide form); and wide.
 const std::string& getExecutableDirectory();
 const std::wstring& getExecutableDirectoryNarrowSafe();
 const std::wstring& getExecutableDirectoryWide();

@@ -41,7 +41,7 @@ std::wstring readWString(HANDLE file);
 
 // Narrow value cut to capacity - 1 bytes (logged); absent ids read as empty.
 std::string getConfigString(int32_t id, size_t capacity = kBufferSize);
-// Narrow value widened byte by byte, cut to capacity - 1 characters.
+// Narrow value widened through the ANSI code page, cut to capacity - 1 characters.
 std::wstring getConfigStringWide(int32_t id, size_t capacity = kBufferSize);
 // Wide value, cut to capacity - 1 characters.
 std::wstring getConfigWideString(int32_t id, size_t capacity = kBufferSize);

@@ -162,6 +162,10 @@ bool readJavaSoftCurrentVersion(const char* jdkKey, const char* jreKey, std::str
     const std::string jdkVersion = currentVersion(jdkKey);
     const std::string jreVersion = getConfigInt(131) != 0 ? std::string() : currentVersion(jreKey);
     const bool useJdk = isNewerVersion(jdkVersion, jreVersion);
+    // Without a chosen version the key would name the family key itself, which holds no runtime.
+    if ((useJdk ? jdkVersion : jreVersion).empty()) {
+        return false;
+    }
     const std::string key = std::string(useJdk ? jdkKey : jreKey) + "\\" + (useJdk ? jdkVersion : jreVersion);
     std::optional<std::string> home = readValue(HKEY_LOCAL_MACHINE, key, "JavaHome", kBufferSize);
     return home && validateHome(*home, javaExe, version, minimum, maximum);

@@ -247,14 +247,17 @@ bool checkJavaExe(std::string& javaExePath, std::string& version, const VersionN
 bool runJavaVersion(const std::string& javaExe, uint64_t lastWriteTime, std::string& version) {
     std::vector<char> shortName(kBufferSize, '\0');
     DWORD shortLength = GetShortPathNameA(javaExe.c_str(), shortName.data(), kBufferSize);
-    std::string commandLine;
+    std::string executable;
     if (shortLength == 0 || shortLength >= kBufferSize) {
         logMessage(L"Could not get short path name for %S", javaExe.c_str());
-        commandLine = javaExe;
+        executable = javaExe;
     } else {
-        commandLine.assign(shortName.data(), shortLength);
+        executable.assign(shortName.data(), shortLength);
     }
-    commandLine += " -version";
+    // Quoted, and named as the program to start when it is a full path: a path with spaces must never
+    // let Windows try its first words as a program (C:\Program.exe for C:\Program Files\...).
+    const std::string commandLine = "\"" + executable + "\" -version";
+    const char* applicationName = isRelativePath(executable) ? nullptr : executable.c_str();
 
     std::optional<JavaOptionsHidden> hidden(std::in_place);
     const std::string outputFile = makeTempFileName();
@@ -278,7 +281,7 @@ bool runJavaVersion(const std::string& javaExe, uint64_t lastWriteTime, std::str
     PROCESS_INFORMATION process{};
     std::vector<char> mutableCommandLine(commandLine.begin(), commandLine.end());
     mutableCommandLine.push_back('\0');
-    const BOOL started = CreateProcessA(nullptr, mutableCommandLine.data(), nullptr, nullptr, TRUE,
+    const BOOL started = CreateProcessA(applicationName, mutableCommandLine.data(), nullptr, nullptr, TRUE,
                                         NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process);
     const DWORD startError = GetLastError();
     UniqueHandle processHandle(started ? process.hProcess : nullptr);

@@ -44,7 +44,7 @@ const char* launcherClass() {
                                   : "com/morix/runtime/WinLauncher";
 }
 
-// A failed lookup leaves an exception pending; optional steps clear it so that main starts clean.
+// An exception raised while another one is being described has no one left to report to.
 void clearPendingException(JNIEnv* env) {
     if (env->ExceptionCheck()) {
         env->ExceptionClear();
@@ -67,17 +67,51 @@ std::wstring javaStringText(JNIEnv* env, jstring text) {
     return result;
 }
 
+// True when no exception is pending; otherwise logs it (and prints its stack trace when asked).
+bool reportJavaException(JNIEnv* env, bool describe) {
+    jthrowable exception = env->ExceptionOccurred();
+    if (!exception) {
+        return true;
+    }
+    logError(L"an exception occurred");
+    // Describing clears the exception; its text is read afterwards, as no JNI call may run while one
+    // is pending.
+    if (describe) {
+        env->ExceptionDescribe();
+    }
+    env->ExceptionClear();
+    jclass type = env->GetObjectClass(exception);
+    jmethodID toString = type ? env->GetMethodID(type, "toString", "()Ljava/lang/String;") : nullptr;
+    jstring text = toString ? static_cast<jstring>(env->CallObjectMethod(exception, toString)) : nullptr;
+    clearPendingException(env);
+    if (text) {
+        logError(L"%s", javaStringText(env, text).c_str());
+        env->DeleteLocalRef(text);
+    }
+    if (type) {
+        env->DeleteLocalRef(type);
+    }
+    env->DeleteLocalRef(exception);
+    return false;
+}
+
+// Optional steps go on without what failed, but the failure's exception reaches the log before it is
+// cleared.
+void logPendingException(JNIEnv* env) {
+    reportJavaException(env, false);
+}
+
 void initSplashSettings(JNIEnv* env) {
     jclass splash = env->FindClass(kSplashClass);
     if (!splash) {
         logError(L"could not find main class for splash properties");
-        clearPendingException(env);
+        logPendingException(env);
         return;
     }
     jmethodID method = env->GetStaticMethodID(splash, "initAwtSplashConfig", kSplashSignature);
     if (!method) {
         logError(L"could not find method for splash properties");
-        clearPendingException(env);
+        logPendingException(env);
         env->DeleteLocalRef(splash);
         return;
     }
@@ -90,7 +124,7 @@ void initSplashSettings(JNIEnv* env) {
                               texts[0], getConfigInt(10109), getConfigInt(10110), texts[1],
                               getConfigInt(10113), getConfigInt(10115), texts[2], getConfigInt(10116),
                               getConfigInt(10117), texts[3], getConfigInt(10120), getConfigInt(10122));
-    clearPendingException(env);
+    logPendingException(env);
     for (jstring text : texts) {
         env->DeleteLocalRef(text);
     }
@@ -101,17 +135,17 @@ bool initFromLauncher(JNIEnv* env, bool flag) {
     jclass common = env->FindClass(kInstallerCommonClass);
     if (!common) {
         logError(L"did not find %S", kInstallerCommonClass);
-        clearPendingException(env);
+        logPendingException(env);
         return false;
     }
     jmethodID method = env->GetStaticMethodID(common, "initFromLauncher", "(Z)V");
     bool called = false;
     if (!method) {
         logError(L"did not find initMethod");
-        clearPendingException(env);
+        logPendingException(env);
     } else {
         env->CallStaticVoidMethod(common, method, flag ? JNI_TRUE : JNI_FALSE);
-        clearPendingException(env);
+        logPendingException(env);
         called = true;
     }
     env->DeleteLocalRef(common);
@@ -147,14 +181,14 @@ void setModuleNameProperty(JNIEnv* env) {
     jclass system = env->FindClass("java/lang/System");
     if (!system) {
         logError(L"could not get system class");
-        clearPendingException(env);
+        logPendingException(env);
         return;
     }
     jmethodID setProperty = env->GetStaticMethodID(
         system, "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;");
     if (!setProperty) {
         logError(L"could not get method for module name init");
-        clearPendingException(env);
+        logPendingException(env);
         env->DeleteLocalRef(system);
         return;
     }
@@ -167,11 +201,11 @@ void setModuleNameProperty(JNIEnv* env) {
                         : nullptr;
     if (!value || !key) {
         logError(L"could not create string for init module name");
-        clearPendingException(env);
+        logPendingException(env);
     } else {
         logMessage(L"setting morix.moduleName to %s", path.c_str());
         jobject previous = env->CallStaticObjectMethod(system, setProperty, key, value);
-        clearPendingException(env);
+        logPendingException(env);
         if (previous) {
             env->DeleteLocalRef(previous);
         }
@@ -183,34 +217,6 @@ void setModuleNameProperty(JNIEnv* env) {
         env->DeleteLocalRef(value);
     }
     env->DeleteLocalRef(system);
-}
-
-// True when no exception is pending; otherwise logs it (and prints its stack trace when asked).
-bool reportJavaException(JNIEnv* env, bool describe) {
-    jthrowable exception = env->ExceptionOccurred();
-    if (!exception) {
-        return true;
-    }
-    logError(L"an exception occurred");
-    // Describing clears the exception; its text is read afterwards, as no JNI call may run while one
-    // is pending.
-    if (describe) {
-        env->ExceptionDescribe();
-    }
-    env->ExceptionClear();
-    jclass type = env->GetObjectClass(exception);
-    jmethodID toString = type ? env->GetMethodID(type, "toString", "()Ljava/lang/String;") : nullptr;
-    jstring text = toString ? static_cast<jstring>(env->CallObjectMethod(exception, toString)) : nullptr;
-    clearPendingException(env);
-    if (text) {
-        logError(L"%s", javaStringText(env, text).c_str());
-        env->DeleteLocalRef(text);
-    }
-    if (type) {
-        env->DeleteLocalRef(type);
-    }
-    env->DeleteLocalRef(exception);
-    return false;
 }
 
 jobjectArray newStringArray(JNIEnv* env, const std::vector<std::wstring>& values) {

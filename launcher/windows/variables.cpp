@@ -16,7 +16,8 @@ namespace {
 // Far above any real environment block; the walk over it is bounded like every other loop.
 constexpr int kMaxEnvironmentEntries = 100000;
 
-// A launcher variable's value: narrow values are widened byte by byte when they go into wide text.
+// A launcher variable's value: narrow values are widened through the ANSI code page when they go into
+// wide text.
 struct Value {
     bool narrow = false;
     std::string narrowText;

@@ -11,8 +11,8 @@
 namespace morix {
 
 // Replaces every reference in place. narrowSafe gives the launcher directory and the temporary root in
-// their narrow forms widened byte by byte (for texts that end up as narrow strings). The text is held
-// to capacity - 1 characters: a longer result is cut there and the cut is logged.
+// their narrow forms widened through the ANSI code page (for texts that end up as narrow strings). The
+// text is held to capacity - 1 characters: a longer result is cut there and the cut is logged.
 void expandVariables(std::wstring& text, bool narrowSafe, size_t capacity = kBufferSize);
 void expandVariablesNarrow(std::string& text, size_t capacity = kBufferSize);
 
@@ -20,7 +20,7 @@ void expandVariablesNarrow(std::string& text, size_t capacity = kBufferSize);
 // pass. The text is cut to capacity - 1 characters; the result tells whether that happened.
 bool replaceAll(std::wstring& text, std::wstring_view name, std::wstring_view value,
                 size_t capacity = kBufferSize);
-// A narrow value, widened byte by byte.
+// A narrow value, widened through the ANSI code page.
 bool replaceAll(std::wstring& text, std::wstring_view name, std::string_view value,
                 size_t capacity = kBufferSize);
 bool replaceAll(std::string& text, std::string_view name, std::string_view value,

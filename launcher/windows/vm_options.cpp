@@ -139,23 +139,6 @@ void addLocaleOption(VmOptionAssembler& assembler, const ArgumentList& arguments
     }
 }
 
-std::FILE* openDefaultOptionsFile(const std::wstring& executable, std::wstring& opened) {
-    const std::wstring withoutExtension =
-        (executable.size() >= 4 ? executable.substr(0, executable.size() - 4) : executable) + L".vmoptions";
-    std::FILE* file = _wfopen(withoutExtension.c_str(), L"rt");
-    logMessage(L"vmoptions2: exe %s file: %s, file: %p", executable.c_str(), withoutExtension.c_str(),
-               static_cast<void*>(file));
-    if (file) {
-        opened = withoutExtension;
-        return file;
-    }
-    const std::wstring appended = executable + L".vmoptions";
-    file = _wfopen(appended.c_str(), L"rt");
-    logMessage(L"vmoptions: opts2: %s, file: %p", appended.c_str(), static_cast<void*>(file));
-    opened = appended;
-    return file;
-}
-
 void addDefaultOptionsFile(VmOptionAssembler& assembler) {
     std::wstring opened;
     std::FILE* file = openDefaultOptionsFile(getExecutablePathWide(), opened);
@@ -211,6 +194,28 @@ void fillInitArgs(VmArguments& vmArgs) {
 }
 
 } // namespace
+
+std::FILE* openDefaultOptionsFile(const std::wstring& executable, std::wstring& opened) {
+    // Without a path the names would be relative to the current directory, which the caller chooses.
+    if (executable.empty()) {
+        logMessage(L"no module path: default vmoptions file skipped");
+        return nullptr;
+    }
+    const std::wstring withoutExtension =
+        (executable.size() >= 4 ? executable.substr(0, executable.size() - 4) : executable) + L".vmoptions";
+    std::FILE* file = _wfopen(withoutExtension.c_str(), L"rt");
+    logMessage(L"vmoptions2: exe %s file: %s, file: %p", executable.c_str(), withoutExtension.c_str(),
+               static_cast<void*>(file));
+    if (file) {
+        opened = withoutExtension;
+        return file;
+    }
+    const std::wstring appended = executable + L".vmoptions";
+    file = _wfopen(appended.c_str(), L"rt");
+    logMessage(L"vmoptions: opts2: %s, file: %p", appended.c_str(), static_cast<void*>(file));
+    opened = appended;
+    return file;
+}
 
 void VmOptionAssembler::addVmOption(const std::wstring& option, const std::wstring& includingFile) {
     if (startsWith(option, kIncludeOptions)) {

@@ -8,6 +8,8 @@
 
 #include <jni.h>
 
+#include <cstdio>
+
 #include <string>
 #include <vector>
 
@@ -46,6 +48,11 @@ private:
     ClassPathOverrides overrides_;
     std::vector<std::wstring> openFiles_; // the include chain, outermost first
 };
+
+// The default options file of a launcher path: the path without its last four characters, then the
+// whole path, followed by ".vmoptions"; null when neither opens or the path is empty. `opened` names
+// the file tried last.
+std::FILE* openDefaultOptionsFile(const std::wstring& executable, std::wstring& opened);
 
 // Replaces a module option and its value, written as two list entries, by "name=value".
 void joinModuleOptions(VmOptionList& options);

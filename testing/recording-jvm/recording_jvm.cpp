@@ -10,6 +10,7 @@
 //   main-exits=N            main ends the process with exit code N, as System.exit(N) does
 //   array-fails             NewObjectArray fails with a pending OutOfMemoryError
 //   main-sleeps=MS          main takes that long
+//   throws=NAME             a call of the Java method NAME (not main) ends with a pending exception
 // This library is the VM: it exports the invocation functions that jni.h declares.
 #define _JNI_IMPLEMENTATION_
 #include <jni.h>
@@ -46,6 +47,7 @@ struct Script {
     int mainExits = -1;
     bool arrayFails = false;
     int mainSleeps = 0;
+    std::set<std::string> throwingMethods;
 };
 
 Script script;
@@ -81,6 +83,8 @@ void readScript() {
             script.arrayFails = true;
         } else if (key == "main-sleeps") {
             script.mainSleeps = std::atoi(value.c_str());
+        } else if (key == "throws") {
+            script.throwingMethods.insert(value);
         }
         if (end == std::string::npos) {
             break;
@@ -240,6 +244,10 @@ jobject invoke(Object* target, Method* method, const std::vector<jvalue>& argume
         return nullptr;
     }
     record(line);
+    if (script.throwingMethods.count(method->name)) {
+        raise("java.lang.RuntimeException: thrown by " + method->name);
+        return nullptr;
+    }
     if (method->name == "toString" && target && target->kind == Object::Throwable) {
         Object* text = newObject(Object::String);
         text->text.assign(target->name.begin(), target->name.end());
@@ -384,6 +392,9 @@ jobject JNICALL callStaticObjectMethodV(JNIEnv*, jclass owner, jmethodID method,
         auto* key = reinterpret_cast<Object*>(arguments[0].l);
         auto* value = reinterpret_cast<Object*>(arguments[1].l);
         record("setProperty " + utf8(key->text) + "=" + utf8(value->text));
+        if (script.throwingMethods.count(m->name)) {
+            raise("java.lang.RuntimeException: thrown by " + m->name);
+        }
         return nullptr;
     }
     return invoke(reinterpret_cast<Object*>(owner), m, arguments);

@@ -22,15 +22,19 @@ namespace {
 
 constexpr const char* kPidKey = "SOFTWARE\\quarrystone\\morix\\pids";
 
-std::wstring imageOf(DWORD pid) {
-    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+std::wstring imageOf(HANDLE process) {
     std::wstring image(MAX_PATH * 4, L'\0');
     DWORD size = static_cast<DWORD>(image.size());
-    if (!process || !QueryFullProcessImageNameW(process.get(), 0, image.data(), &size)) {
+    if (!process || !QueryFullProcessImageNameW(process, 0, image.data(), &size)) {
         return {};
     }
     image.resize(size);
     return image;
+}
+
+std::wstring imageOf(DWORD pid) {
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    return imageOf(process.get());
 }
 
 bool samePath(const std::wstring& a, const std::wstring& b) {
@@ -103,8 +107,11 @@ protected:
         writeFile(traces_ + L"\\release", "");
         waitUntil(20000, [&] { return processesOf(launcher_).empty(); });
         for (const PROCESSENTRY32W& left : processesOf(launcher_)) {
-            UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, left.th32ProcessID));
-            if (process) {
+            UniqueHandle process(
+                OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                            left.th32ProcessID));
+            // Checked again through the handle: a process that ended since the snapshot gave its id away.
+            if (process && samePath(imageOf(process.get()), launcher_)) {
                 TerminateProcess(process.get(), 1);
                 WaitForSingleObject(process.get(), 5000);
             }

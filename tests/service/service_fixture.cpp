@@ -1,5 +1,7 @@
 #include "service_fixture.h"
 
+#include "common/handles.h"
+
 #include <cstdlib>
 
 namespace morix::test {
@@ -11,16 +13,33 @@ std::wstring directoryOf(const std::wstring& file) {
     return file.substr(0, file.find_last_of(L'\\'));
 }
 
-void endProcess(DWORD pid) {
+// Ends a process this test started that may still run. A process id alone is no name for it: Wine gives
+// a dead process's id to the next processes and threads after a few hundred others (soon, with the
+// short id table of a freshly started wineserver), and a stale id then names a launcher of the test
+// running beside this one, which ended with exit code 1. So the process is ended through a handle
+// opened while it was known to be ours, or only when it runs the expected program.
+void endProcess(HANDLE process) {
+    if (process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, 5000);
+    }
+}
+
+void endProcess(DWORD pid, const std::wstring& image) {
     if (pid == 0) {
         return;
     }
-    if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
-        if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
-            TerminateProcess(process, 1);
-            WaitForSingleObject(process, 5000);
-        }
-        CloseHandle(process);
+    UniqueHandle process(
+        OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (!process) {
+        return;
+    }
+    std::vector<wchar_t> name(32768, L'\0');
+    DWORD size = static_cast<DWORD>(name.size());
+    if (QueryFullProcessImageNameW(process.get(), 0, name.data(), &size) &&
+        CompareStringOrdinal(name.data(), static_cast<int>(size), image.c_str(),
+                             static_cast<int>(image.size()), TRUE) == CSTR_EQUAL) {
+        endProcess(process.get());
     }
 }
 
@@ -48,7 +67,7 @@ ServiceTest::~ServiceTest() {
     for (const std::wstring& probe : probes_) {
         std::string started = readFile(directoryOf(probe) + L"\\child-started.txt");
         if (size_t pid = started.find("pid="); pid != std::string::npos) {
-            endProcess(static_cast<DWORD>(std::strtoul(started.c_str() + pid + 4, nullptr, 10)));
+            endProcess(static_cast<DWORD>(std::strtoul(started.c_str() + pid + 4, nullptr, 10)), probe);
         }
     }
     HKEY key = nullptr;
@@ -159,12 +178,15 @@ void ServiceTest::removeService(const std::wstring& name) {
         return;
     }
     if (SC_HANDLE service = OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS)) {
-        DWORD host = queryStatus(name).dwProcessId;
+        // The host's handle is taken while the service manager reports it running.
+        const DWORD hostId = queryStatus(name).dwProcessId;
+        UniqueHandle host(hostId == 0 ? nullptr
+                                      : OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, hostId));
         SERVICE_STATUS status{};
         if (ControlService(service, SERVICE_CONTROL_STOP, &status)) {
             waitForState(name, SERVICE_STOPPED, 10000);
         }
-        endProcess(host);
+        endProcess(host.get());
         DeleteService(service);
         CloseServiceHandle(service);
         waitUntil(10000, [&] {

@@ -55,8 +55,9 @@ TEST_F(ConfigurationTest, NarrowValuesAreCopiedWithinCapacityAndCutWithALogLine)
 }
 
 TEST_F(ConfigurationTest, WideFormsNeverOverrunTheirCapacity) {
-    configStrings[1] = "caf\xE9";
-    EXPECT_EQ(getConfigStringWide(1), L"caf\u00E9"); // each byte becomes the character of that value
+    // 0x80 is the euro sign in code page 1252; widened byte by byte it would be the control U+0080.
+    configStrings[1] = "caf\x80";
+    EXPECT_EQ(getConfigStringWide(1), L"caf\u20AC");
     EXPECT_EQ(getConfigStringWide(1, 3), L"ca");
     configWideStrings[2] = std::wstring(7000, L'w');
     EXPECT_EQ(getConfigWideString(2).size(), 5999u);

@@ -124,6 +124,24 @@ TEST_F(SearchTest, TheCurrentVersionOfTheNewerFamilyWins) {
     EXPECT_EQ(loadDll({{128, "Y"}})["jvmVersion"], "11.0.5");
 }
 
+// A family key without a usable CurrentVersion names no runtime, whatever values it holds itself.
+TEST_F(SearchTest, AFamilyKeyWithoutACurrentVersionIsNotReadForAJavaHome) {
+    FakeRuntime& stray = runtime(L"stray", {"11.0.5"});
+    stray.addFile(L"lib\\tools.jar");
+    const std::wstring family = L"SOFTWARE\\JavaSoft\\JRE";
+    setRegistryString(HKEY_LOCAL_MACHINE, family, L"JavaHome", stray.home());
+    const std::string plain = loadDll({{128, "Y"}})["result"];
+    const std::string jdkOnly = loadDll({{128, "Y"}, {131, "1"}})["result"];
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, family.c_str(), 0, KEY_SET_VALUE, &opened) == ERROR_SUCCESS) {
+        RegDeleteValueW(opened, L"JavaHome");
+        RegCloseKey(opened);
+    }
+    EXPECT_EQ(plain, "0");
+    EXPECT_EQ(jdkOnly, "0"); // id 131: the JRE keys are not read at all
+    EXPECT_FALSE(contains(log(), "stray")) << log();
+}
+
 TEST_F(SearchTest, EqualVersionsGoToTheLocatedAndThenToTheMachinesRuntime) {
     FakeRuntime& javaSoft = runtime(L"javasoft", {"11.0.5"});
     javaSoft.registerJavaSoft(L"JRE", L"11.0.5");

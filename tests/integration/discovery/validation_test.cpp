@@ -28,6 +28,22 @@ TEST_F(ValidationTest, BothFormsOfTheVersionLineAreRead) {
     EXPECT_TRUE(contains(log(), "Java version: 11.0.5")) << log();
 }
 
+// A path in the \\.\ form has no short name, so java.exe runs by its long path: with a space in it, an
+// unquoted command line would start "my.exe" beside the runtime's directory instead.
+TEST_F(ValidationTest, AJavaExePathWithSpacesStartsOnlyThatProgram) {
+    FakeRuntime& jre = runtime(L"my jre", {"11.0.5"});
+    FakeRuntime& intruder = runtime(L"intruder", {"6.6.6"});
+    CopyFileW(intruder.javaExe().c_str(), dir_.file(L"my.exe").c_str(), FALSE);
+    CopyFileW((intruder.home() + L"\\bin\\fake-java.cfg").c_str(), dir_.file(L"fake-java.cfg").c_str(),
+              FALSE);
+    auto checked = check(L"\\\\.\\" + jre.javaExe());
+    EXPECT_EQ(checked["result"], "1");
+    EXPECT_EQ(checked["version"], "11.0.5");
+    EXPECT_EQ(jre.javaRuns(), 1);
+    EXPECT_TRUE(contains(log(), "Could not get short path name for \\\\.\\" + narrow(jre.javaExe())))
+        << log();
+}
+
 TEST_F(ValidationTest, TheCacheSparesTheRunUntilJavaExeChanges) {
     FakeRuntime& jre = runtime(L"jre", {"11.0.5"});
     check(jre.javaExe());

@@ -144,6 +144,29 @@ TEST_F(LaunchTest, TheInstallerFlavourRegistersItsNativesAndUsesItsOwnLauncherCl
     EXPECT_TRUE(contains(log(), "registering helper dll failed")) << log();
 }
 
+// Splash settings, the installer's initialisation and the module name property are optional: the
+// launch goes on without them, and what went wrong is in the log.
+TEST_F(LaunchTest, OptionalStepsLogTheExceptionsTheyGoOnWithout) {
+    recordingRuntime();
+    createDirectory(dir_.file(L".vantarock"));
+    CopyFileW(binFile(L"fake-vrkinst.dll").c_str(), dir_.file(L".vantarock\\vrkinst.dll").c_str(), FALSE);
+    ProcessResult result = launch(application({{2001, "i"}, {108, "1"}}), L"/run",
+                                  "throws=initAwtSplashConfig;throws=initFromLauncher;throws=setProperty");
+    EXPECT_EQ(result.exitCode, 0u) << log();
+    EXPECT_EQ(recorded("call com/vantarock/runtime/launcher/WinLauncher.main").size(), 1u);
+    std::string text = log();
+    for (const std::string method : {"initAwtSplashConfig", "initFromLauncher", "setProperty"}) {
+        EXPECT_TRUE(contains(text, "ERROR: java.lang.RuntimeException: thrown by " + method)) << text;
+    }
+
+    clearLogs();
+    result = launch(application({}), L"/run", "missing-class=java/lang/System");
+    EXPECT_EQ(result.exitCode, 0u);
+    text = log();
+    EXPECT_TRUE(contains(text, "ERROR: could not get system class")) << text;
+    EXPECT_TRUE(contains(text, "ERROR: java.lang.NoClassDefFoundError: java/lang/System")) << text;
+}
+
 TEST_F(LaunchTest, ALongPathReachesTheLibraryPathWhole) {
     FakeRuntime& jre = recordingRuntime();
     std::wstring longPath = L"C:\\windows\\system32;C:\\windows";
