@@ -106,7 +106,7 @@ resources)
         check_layout "$template32" "the 32-bit template"
         check_layout "$work/win32/hello.exe" "the 32-bit launcher"
         check_resources "$work/win32/hello.exe" asInvoker "32-bit launcher"
-        "$builder" inspect "$work/win32/hello.exe" | grep -q 'processorArchitecture="X86"' ||
+        grep -q 'processorArchitecture="X86"' <<<"$("$builder" inspect "$work/win32/hello.exe")" ||
             fail "the 32-bit launcher's manifest does not name X86"
         if [ -x /usr/lib/wine/wine ]; then
             out=$(WINEPREFIX="$WINE_TEST_PREFIX" timeout 60 /usr/lib/wine/wine "$work/win32/hello.exe" /help 2>&1)
@@ -146,7 +146,7 @@ signing)
         [ ! -e "$work/demo/hello.exe" ] || fail "rebuilding a signed launcher: exit $code, $err"
     "$builder" build --template "$work/signed.exe" --config "$root/examples/hello/hello.toml" \
         -o "$work/demo/hello.exe" --drop-signature >/dev/null || fail "--drop-signature"
-    "$builder" inspect "$work/demo/hello.exe" | grep -q "^executable: 64-bit (amd64), not signed" ||
+    grep -q "^executable: 64-bit (amd64), not signed" <<<"$("$builder" inspect "$work/demo/hello.exe")" ||
         fail "the launcher rebuilt with --drop-signature still claims a signature"
     run_demo "$work/demo/hello.exe" "the launcher rebuilt from the signed one"
     ;;
