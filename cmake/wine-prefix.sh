@@ -12,20 +12,36 @@ if [ "${WINE_TEST_BITS:-64}" = 32 ] && ! "$wine_loader" --version >/dev/null 2>&
   exit 1
 fi
 mkdir -p "$(dirname "$WINE_TEMPLATE_PREFIX")" "$(dirname "$prefix")"
+# The template is made under a name of its own and moved into place when it is finished, so that a test
+# starting beside its making never clones a half-written prefix.
+debugger_cleared() { # TEMPLATE VIEW
+  WINEPREFIX="$1" "$wine_loader" reg.exe query 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+    /v Debugger /reg:"$2" </dev/null 2>/dev/null 8>&- | tr -d '\r' | grep -q -E 'Debugger +REG_SZ *$'
+}
 if [ ! -f "$WINE_TEMPLATE_PREFIX/system.reg" ]; then
   {
     flock 8
     if [ ! -f "$WINE_TEMPLATE_PREFIX/system.reg" ]; then
-      rm -rf "$WINE_TEMPLATE_PREFIX"
-      WINEPREFIX="$WINE_TEMPLATE_PREFIX" "$wine_loader" wineboot -i </dev/null >/dev/null 2>&1 8>&-
+      making="$WINE_TEMPLATE_PREFIX.making"
+      rm -rf "$making" "$WINE_TEMPLATE_PREFIX"
+      WINEPREFIX="$making" "$wine_loader" wineboot -i </dev/null >/dev/null 2>&1 8>&-
+      # A new prefix goes on writing its registry after wineboot returns, and may write the debugger
+      # setting back over ours: wait for it first, then check.
+      WINEPREFIX="$making" "$wine_server" -w 8>&-
       # With Wine's default debugger a crashing process sometimes exits with 0; without one it fails.
       # Both registry views: a 32-bit process under WoW64 reads its own.
       for view in 64 32; do
-        WINEPREFIX="$WINE_TEMPLATE_PREFIX" "$wine_loader" reg.exe add \
-          'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d "" /f /reg:$view \
-          </dev/null >/dev/null 2>&1 8>&-
+        for attempt in 1 2 3; do
+          WINEPREFIX="$making" "$wine_loader" reg.exe add \
+            'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d "" /f /reg:$view \
+            </dev/null >/dev/null 2>&1 8>&-
+          WINEPREFIX="$making" "$wine_server" -w 8>&-
+          if debugger_cleared "$making" $view; then break; fi
+          echo "wine-prefix.sh: the debugger of the $view-bit view is still set (attempt $attempt)" >&2
+        done
       done
-      WINEPREFIX="$WINE_TEMPLATE_PREFIX" "$wine_server" -w 8>&-
+      WINEPREFIX="$making" "$wine_server" -w 8>&-
+      mv -T "$making" "$WINE_TEMPLATE_PREFIX"
     fi
   } 8>"$WINE_TEMPLATE_PREFIX.lock"
 fi
