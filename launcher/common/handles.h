@@ -1,8 +1,9 @@
-// Owners for Win32 resources: each kind of handle has exactly one close path.
+// Owners for Win32 and C runtime resources: each kind of handle has exactly one close path.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdio>
 #include <utility>
 
 namespace morix {
@@ -84,11 +85,19 @@ struct ServiceHandleTraits {
     static void close(Type h) { CloseServiceHandle(h); }
 };
 
+struct CFileTraits {
+    using Type = std::FILE*;
+    static Type invalid() { return nullptr; }
+    static bool valid(Type f) { return f != nullptr; }
+    static void close(Type f) { std::fclose(f); }
+};
+
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 using UniqueRegKey = UniqueResource<RegistryKeyTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
 using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
+using UniqueFile = UniqueResource<CFileTraits>;
 
 // Exported functions looked up at run time, typed at the one place that names them.
 template <typename Function>

@@ -1,6 +1,7 @@
 #include "config/paths.h"
 
 #include "common/handles.h"
+#include "common/process.h"
 #include "common/text.h"
 #include "frame/log.h"
 
@@ -96,6 +97,27 @@ std::wstring fullPathOf(const std::wstring& path) {
     return length > 0 && length < kBufferSize ? std::wstring(buffer.data(), length) : path;
 }
 
+std::wstring windowsDirectory() {
+    wchar_t windows[MAX_PATH + 1] = L"";
+    UINT length = GetWindowsDirectoryW(windows, MAX_PATH + 1);
+    return length == 0 || length > MAX_PATH ? std::wstring() : std::wstring(windows, length);
+}
+
+// Everything a child writes into the pipe until it ends, at most what a path buffer holds.
+std::string readPipeToEnd(HANDLE pipe) {
+    std::string output;
+    char chunk[512];
+    DWORD bytesRead = 0;
+    while (ReadFile(pipe, chunk, sizeof chunk, &bytesRead, nullptr) && bytesRead > 0) {
+        output.append(chunk, bytesRead);
+        if (output.size() >= kBufferSize) {
+            output.resize(kBufferSize - 1);
+            break;
+        }
+    }
+    return output;
+}
+
 template <typename Char>
 bool isRelative(std::basic_string_view<Char> path) {
     if (!path.empty() && path[0] == Char('"')) {
@@ -176,73 +198,46 @@ const std::wstring& getExecutableDirectoryWide() {
 }
 
 std::optional<std::string> getShortPathViaShell(const std::wstring& path) {
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    UniqueHandle readEnd;
-    UniqueHandle writeEnd;
-    if (!CreatePipe(readEnd.receive(), writeEnd.receive(), &inheritable, 0)) {
-        logMessage(L"CreatePipe error (%d)", static_cast<int>(GetLastError()));
+    Pipe output;
+    if (SystemError error = createPipe(output, ChildEnd::Write)) {
+        logMessage(L"%S error (%d)", error.call, static_cast<int>(error.code));
         return std::nullopt;
     }
-    if (!SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0)) {
-        logMessage(L"SetHandleInformation error (%d)", static_cast<int>(GetLastError()));
-        return std::nullopt;
-    }
-    wchar_t windows[MAX_PATH + 1] = L"";
-    UINT windowsLength = GetWindowsDirectoryW(windows, MAX_PATH + 1);
-    if (windowsLength == 0 || windowsLength > MAX_PATH) {
-        windows[0] = L'\0';
-    }
-    std::wstring commandLine =
-        formatWide(L"%s\\system32\\cmd.exe /C for %%I in (\"%s\") do @echo %%~sI", windows, path.c_str());
-    logMessage(L"executing %s", commandLine.c_str());
-
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nullptr;
-    startup.hStdOutput = writeEnd.get();
-    startup.hStdError = writeEnd.get();
-    PROCESS_INFORMATION process{};
-    std::vector<wchar_t> mutableCommandLine(commandLine.begin(), commandLine.end());
-    mutableCommandLine.push_back(L'\0');
-    if (!CreateProcessW(nullptr, mutableCommandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &startup, &process)) {
+    ProcessStart start;
+    start.commandLine = formatWide(L"%s\\system32\\cmd.exe /C for %%I in (\"%s\") do @echo %%~sI",
+                                   windowsDirectory().c_str(), path.c_str());
+    logMessage(L"executing %s", start.commandLine.c_str());
+    start.inheritHandles = true;
+    start.creationFlags = CREATE_NO_WINDOW;
+    start.standardHandles = true;
+    start.output = output.write.get();
+    start.error = output.write.get();
+    SystemError error;
+    const ChildProcess shell = startProcess(start, error);
+    if (!shell) {
         logMessage(L"could not execute cmd.exe");
+        logMessage(L"%S error (%d)", error.call, static_cast<int>(error.code));
         return std::nullopt;
     }
-    UniqueHandle processHandle(process.hProcess);
-    UniqueHandle threadHandle(process.hThread);
-    writeEnd.reset();
-
-    std::string output;
-    char chunk[512];
-    DWORD bytesRead = 0;
-    while (ReadFile(readEnd.get(), chunk, sizeof chunk, &bytesRead, nullptr) && bytesRead > 0) {
-        output.append(chunk, bytesRead);
-        if (output.size() >= kBufferSize) {
-            output.resize(kBufferSize - 1);
-            break;
-        }
-    }
-    logMessage(L"finished reading from cmd.exe %d \"%S\"", static_cast<int>(output.size()), output.c_str());
+    // Only the child holds the write end now, so the pipe ends when cmd.exe does.
+    output.write.reset();
+    const std::string text = readPipeToEnd(output.read.get());
+    logMessage(L"finished reading from cmd.exe %d \"%S\"", static_cast<int>(text.size()), text.c_str());
     // The pipe ends when cmd.exe exits; a short wait covers the moment between the two.
-    WaitForSingleObject(processHandle.get(), 5000);
-    DWORD exitCode = 0;
-    GetExitCodeProcess(processHandle.get(), &exitCode);
-    logMessage(L"Exit Code %d", static_cast<int>(exitCode));
-    if (exitCode == STILL_ACTIVE) {
+    const ProcessEnd end = waitForExit(shell, 5000);
+    logMessage(L"Exit Code %d", static_cast<int>(end.exitCode));
+    if (end.timedOut) {
         logMessage(L"Terminating process");
-        TerminateProcess(processHandle.get(), 1);
         return std::nullopt;
     }
-    if (exitCode != 0 || output.size() <= 5) {
+    if (end.exitCode != 0 || text.size() <= 5) {
         return std::nullopt;
     }
-    size_t lineEnd = output.find_first_of("\r\n");
+    size_t lineEnd = text.find_first_of("\r\n");
     if (lineEnd == std::string::npos) {
         return std::nullopt;
     }
-    std::string answer = output.substr(0, lineEnd);
+    std::string answer = text.substr(0, lineEnd);
     logMessage(L"Using %S", answer.c_str());
     return answer;
 }

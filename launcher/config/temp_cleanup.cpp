@@ -1,6 +1,7 @@
 #include "config/temp_cleanup.h"
 
 #include "common/handles.h"
+#include "common/process.h"
 #include "common/text.h"
 #include "config/extract.h"
 #include "config/paths.h"
@@ -204,33 +205,29 @@ bool removeWholeTree(const std::string& directory, bool logSteps) {
 bool startCleanupHelper(const std::string& directory) {
     UniqueHandle self(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, GetCurrentProcessId()));
     const uint64_t created = processCreationTime(self ? self.get() : GetCurrentProcess());
-    const std::wstring& program = getExecutablePathWide();
-    std::wstring commandLine =
-        formatWide(L"\"%s\" %s %lu %I64u \"%s\"", program.c_str(), kCleanupArgument, GetCurrentProcessId(),
-                   static_cast<unsigned long long>(created), narrowToWide(directory).c_str());
+    ProcessStart start;
+    start.application = getExecutablePathWide();
+    start.commandLine = formatWide(L"\"%s\" %s %lu %I64u \"%s\"", start.application.c_str(), kCleanupArgument,
+                                   GetCurrentProcessId(), static_cast<unsigned long long>(created),
+                                   narrowToWide(directory).c_str());
     // The helper's working directory must not be inside what it removes.
-    const std::wstring workingDirectory = narrowToWide(getTempRoot());
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
+    start.workingDirectory = narrowToWide(getTempRoot());
     // Detached, without inherited handles, out of the caller's job where allowed: the helper outlives
     // this process and its console.
-    DWORD flags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | CREATE_BREAKAWAY_FROM_JOB;
-    BOOL started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags,
-                                  nullptr, workingDirectory.c_str(), &startup, &process);
-    if (!started && GetLastError() == ERROR_ACCESS_DENIED) {
-        flags &= ~static_cast<DWORD>(CREATE_BREAKAWAY_FROM_JOB);
-        started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr,
-                                 workingDirectory.c_str(), &startup, &process);
+    start.creationFlags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | CREATE_BREAKAWAY_FROM_JOB;
+    SystemError error;
+    ChildProcess helper = startProcess(start, error);
+    if (!helper && error.code == ERROR_ACCESS_DENIED) {
+        start.creationFlags &= ~static_cast<DWORD>(CREATE_BREAKAWAY_FROM_JOB);
+        helper = startProcess(start, error);
     }
-    if (!started) {
-        logError(L"could not start the cleanup helper for %S (error %lu)", directory.c_str(), GetLastError());
+    if (!helper) {
+        logError(L"could not start the cleanup helper for %S (%S error %lu)", directory.c_str(), error.call,
+                 error.code);
         return false;
     }
-    UniqueHandle processHandle(process.hProcess);
-    UniqueHandle threadHandle(process.hThread);
-    logMessage(L"cleanup helper %lu removes %S after this process: %s", process.dwProcessId,
-               directory.c_str(), commandLine.c_str());
+    logMessage(L"cleanup helper %lu removes %S after this process: %s", helper.id, directory.c_str(),
+               start.commandLine.c_str());
     return true;
 }
 

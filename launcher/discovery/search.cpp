@@ -1,5 +1,6 @@
 #include "discovery/search.h"
 
+#include "common/handles.h"
 #include "common/text.h"
 #include "config/payload.h"
 #include "config/paths.h"
@@ -231,14 +232,12 @@ bool trySearchPath(std::string& javaExePath, std::string& version, const Version
 
 bool readLocationFile(std::string& line, const wchar_t* relativeName) {
     const std::wstring path = resolvePathWide(getConfigStringWide(10003), false) + relativeName;
-    std::FILE* file = _wfopen(path.c_str(), L"rt");
+    UniqueFile file(_wfopen(path.c_str(), L"rt"));
     if (!file) {
         return false;
     }
     std::vector<char> buffer(kBufferSize, '\0');
-    const bool read = std::fgets(buffer.data(), static_cast<int>(buffer.size()), file) != nullptr;
-    std::fclose(file);
-    if (!read) {
+    if (!std::fgets(buffer.data(), static_cast<int>(buffer.size()), file.get())) {
         return false;
     }
     line = buffer.data();

@@ -1,6 +1,7 @@
 #include "discovery/unpack.h"
 
 #include "common/handles.h"
+#include "common/process.h"
 #include "common/text.h"
 #include "config/paths.h"
 #include "frame/fatal.h"
@@ -67,26 +68,26 @@ void unpackFile(const std::string& home, const std::string& packedPath) {
         return;
     }
     const std::string unpacker = formatNarrow("%s\\bin\\unpack200.exe", home.c_str());
-    std::string commandLine = formatNarrow("-r \"%s\" \"%s\"", packedPath.c_str(), archive.c_str());
+    const std::string commandLine = formatNarrow("-r \"%s\" \"%s\"", packedPath.c_str(), archive.c_str());
     logMessage(L"unpacker %S", unpacker.c_str());
     logMessage(L"command line %S", commandLine.c_str());
 
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION process{};
-    std::vector<char> mutableCommandLine(commandLine.begin(), commandLine.end());
-    mutableCommandLine.push_back('\0');
-    if (!CreateProcessA(unpacker.c_str(), mutableCommandLine.data(), nullptr, nullptr, TRUE,
-                        NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process)) {
+    ProcessStart start;
+    start.application = narrowToWide(unpacker);
+    start.commandLine = narrowToWide(commandLine);
+    start.inheritHandles = true;
+    start.creationFlags = NORMAL_PRIORITY_CLASS;
+    start.hideWindow = true;
+    SystemError error;
+    const ChildProcess unpack200 = startProcess(start, error);
+    if (!unpack200) {
         logMessage(L"could not create unpack process");
+        logMessage(L"%S error (%d)", error.call, static_cast<int>(error.code));
         fatalErrorById(1009, L"20");
     }
-    UniqueHandle processHandle(process.hProcess);
-    UniqueHandle threadHandle(process.hThread);
     logMessage(L"waiting for unpack200 to finish");
-    WaitForSingleObject(processHandle.get(), INFINITE);
+    // The unpacker runs as long as the archive takes; the runtime is of no use before it is done.
+    waitForExit(unpack200, INFINITE);
     logMessage(L"unpack done");
     if (!DeleteFileA(packedPath.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
         logMessage(L"could not delete packed file (error %d)", static_cast<int>(GetLastError()));

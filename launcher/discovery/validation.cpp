@@ -1,6 +1,7 @@
 #include "discovery/validation.h"
 
 #include "common/handles.h"
+#include "common/process.h"
 #include "common/text.h"
 #include "config/payload.h"
 #include "config/paths.h"
@@ -21,8 +22,6 @@ unsigned javaVersionTimeoutMs = 60000;
 namespace {
 
 constexpr size_t kMaxNonWorkingJavas = 50;
-// Exit code of a process that is still running.
-constexpr DWORD kStillActive = 259;
 // The options through which a user could change what the -version run does.
 constexpr const char* kJavaOptionVariables[] = {"_JAVA_OPTIONS", "JAVA_TOOL_OPTIONS", "JDK_JAVA_OPTIONS"};
 
@@ -97,15 +96,14 @@ std::optional<std::string> versionFromLine(const std::string& line) {
 }
 
 std::string firstLineOf(const std::string& file) {
-    std::FILE* in = std::fopen(file.c_str(), "r");
+    UniqueFile in(std::fopen(file.c_str(), "r"));
     if (!in) {
         return {};
     }
     char line[100] = "";
-    if (!std::fgets(line, sizeof line, in)) {
+    if (!std::fgets(line, sizeof line, in.get())) {
         line[0] = '\0';
     }
-    std::fclose(in);
     return line;
 }
 
@@ -118,6 +116,48 @@ void removeOutputFile(const std::string& file) {
         Sleep(25);
     }
     logError(L"could not delete %S (error %d)", file.c_str(), static_cast<int>(GetLastError()));
+}
+
+// The 8.3 form of a path, or the path itself when it has none.
+std::string shortPathOf(const std::string& path) {
+    std::vector<char> shortName(kBufferSize, '\0');
+    DWORD length = GetShortPathNameA(path.c_str(), shortName.data(), kBufferSize);
+    if (length == 0 || length >= kBufferSize) {
+        logMessage(L"Could not get short path name for %S", path.c_str());
+        return path;
+    }
+    return std::string(shortName.data(), length);
+}
+
+// The file that takes a -version run's standard error, opened for the runtime to inherit; none when it
+// cannot be created (the runtime then runs without it and tells nothing).
+UniqueHandle createOutputFile(const std::string& file) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    return UniqueHandle(CreateFileA(file.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inheritable,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// What a finished -version run tells: the version on the first line of its output when it ended with
+// 0. A runtime that failed is cached as unusable; one that had to be ended is not cached at all.
+bool versionOfRun(const ProcessEnd& end, const std::string& javaExe, uint64_t lastWriteTime,
+                  const std::string& outputFile, std::string& version) {
+    logMessage(L"Exit Code %d", static_cast<int>(end.exitCode));
+    if (end.timedOut) {
+        logMessage(L"Terminating process");
+        return false;
+    }
+    if (end.exitCode != 0) {
+        writeCachedVersion(javaExe, lastWriteTime, "1.0.0");
+        return false;
+    }
+    std::optional<std::string> found = versionFromLine(firstLineOf(outputFile));
+    if (!found) {
+        return false;
+    }
+    version = *found;
+    logMessage(L"Java version: %S", version.c_str());
+    return true;
 }
 
 } // namespace
@@ -245,80 +285,38 @@ bool checkJavaExe(std::string& javaExePath, std::string& version, const VersionN
 }
 
 bool runJavaVersion(const std::string& javaExe, uint64_t lastWriteTime, std::string& version) {
-    std::vector<char> shortName(kBufferSize, '\0');
-    DWORD shortLength = GetShortPathNameA(javaExe.c_str(), shortName.data(), kBufferSize);
-    std::string executable;
-    if (shortLength == 0 || shortLength >= kBufferSize) {
-        logMessage(L"Could not get short path name for %S", javaExe.c_str());
-        executable = javaExe;
-    } else {
-        executable.assign(shortName.data(), shortLength);
-    }
+    const std::string executable = shortPathOf(javaExe);
     // Quoted, and named as the program to start when it is a full path: a path with spaces must never
     // let Windows try its first words as a program (C:\Program.exe for C:\Program Files\...).
     const std::string commandLine = "\"" + executable + "\" -version";
-    const char* applicationName = isRelativePath(executable) ? nullptr : executable.c_str();
+    ProcessStart start;
+    start.application = isRelativePath(executable) ? std::wstring() : narrowToWide(executable);
+    start.commandLine = narrowToWide(commandLine);
+    start.inheritHandles = true;
+    start.creationFlags = NORMAL_PRIORITY_CLASS;
+    start.hideWindow = true;
+    start.standardHandles = true;
 
     std::optional<JavaOptionsHidden> hidden(std::in_place);
     const std::string outputFile = makeTempFileName();
-    UniqueHandle output;
-    {
-        UniqueHandle created(CreateFileA(outputFile.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        HANDLE inheritable = nullptr;
-        if (created && DuplicateHandle(GetCurrentProcess(), created.get(), GetCurrentProcess(), &inheritable,
-                                       0, TRUE, DUPLICATE_SAME_ACCESS)) {
-            output.reset(inheritable);
-        }
-    }
-
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-    startup.wShowWindow = SW_HIDE;
-    startup.hStdError = output.get();
-    PROCESS_INFORMATION process{};
-    std::vector<char> mutableCommandLine(commandLine.begin(), commandLine.end());
-    mutableCommandLine.push_back('\0');
-    const BOOL started = CreateProcessA(applicationName, mutableCommandLine.data(), nullptr, nullptr, TRUE,
-                                        NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process);
-    const DWORD startError = GetLastError();
-    UniqueHandle processHandle(started ? process.hProcess : nullptr);
-    UniqueHandle threadHandle(started ? process.hThread : nullptr);
-    if (started) {
-        WaitForSingleObject(processHandle.get(), javaVersionTimeoutMs);
-    }
+    UniqueHandle output = createOutputFile(outputFile);
+    start.error = output.get();
+    SystemError error;
+    ChildProcess java = startProcess(start, error);
+    const ProcessEnd end = java ? waitForExit(java, javaVersionTimeoutMs) : ProcessEnd{};
     hidden.reset();
+    const bool started = static_cast<bool>(java);
+    // Closed before the output is read: the runtime is gone, and its file is complete.
+    java = {};
+    output.reset();
 
     bool result = false;
     if (!started) {
         logMessage(L"Could not create process %S > %S (error %d)", commandLine.c_str(), outputFile.c_str(),
-                   static_cast<int>(startError));
+                   static_cast<int>(error.code));
     } else {
-        DWORD exitCode = 0;
-        GetExitCodeProcess(processHandle.get(), &exitCode);
-        logMessage(L"Exit Code %d", static_cast<int>(exitCode));
-        if (exitCode == kStillActive) {
-            logMessage(L"Terminating process");
-            TerminateProcess(processHandle.get(), 1);
-            // The runtime must be gone before its output file is read and deleted.
-            WaitForSingleObject(processHandle.get(), 5000);
-        } else if (exitCode != 0) {
-            writeCachedVersion(javaExe, lastWriteTime, "1.0.0");
-        }
-        processHandle.reset();
-        threadHandle.reset();
-        output.reset();
-        if (exitCode == 0) {
-            if (std::optional<std::string> found = versionFromLine(firstLineOf(outputFile))) {
-                version = *found;
-                logMessage(L"Java version: %S", version.c_str());
-                result = true;
-            }
-        }
+        result = versionOfRun(end, javaExe, lastWriteTime, outputFile, version);
     }
-    output.reset();
     removeOutputFile(outputFile);
     return result;
 }

@@ -1,6 +1,7 @@
 #include "discovery/vm_library.h"
 
 #include "common/handles.h"
+#include "common/scope_guard.h"
 #include "common/text.h"
 #include "config/payload.h"
 #include "config/paths.h"
@@ -216,12 +217,15 @@ void preloadUcrtbase(const std::string& binDirectory) {
     logMessage(L"Preloading ucrtbase.dll 4");
     std::vector<char> previous(kBufferSize, '\0');
     const DWORD previousLength = GetCurrentDirectoryA(kBufferSize, previous.data());
+    // The runtime's directory is current only while its ucrtbase.dll loads.
+    const ScopeGuard restore([&] {
+        if (previousLength > 0 && previousLength < kBufferSize) {
+            SetCurrentDirectoryA(previous.data());
+        }
+    });
     SetCurrentDirectoryA(binDirectory.c_str());
     if (!LoadLibraryA("ucrtbase.dll") && !LoadLibraryA(ucrtbase.c_str())) {
         logMessage(L"Could not preload ucrtbase.dll");
-    }
-    if (previousLength > 0 && previousLength < kBufferSize) {
-        SetCurrentDirectoryA(previous.data());
     }
 }
 

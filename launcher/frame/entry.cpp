@@ -4,6 +4,7 @@
 #include "config/payload.h"
 #include "config/temp_cleanup.h"
 #include "frame/log.h"
+#include "frame/process_state.h"
 #include "frame/run.h"
 #include "frame/startup.h"
 #include "service/service_control.h"
@@ -15,10 +16,6 @@
 #include <vector>
 
 namespace morix {
-
-std::wstring serviceName;
-bool serviceMode = false;
-bool noRedirect = false;
 
 namespace {
 
@@ -112,14 +109,6 @@ int startServiceDispatcher() {
 }
 
 } // namespace
-
-void setServiceName(const std::wstring& name) {
-    if (name.size() >= kBufferSize) {
-        logError(L"service name of %d characters cut to %d", static_cast<int>(name.size()),
-                 static_cast<int>(kBufferSize - 1));
-    }
-    serviceName = cutToCapacity(name, kBufferSize);
-}
 
 int launcherMain() {
     {

@@ -5,12 +5,13 @@
 #include "discovery/vm_library.h"
 #include "frame/fatal.h"
 #include "frame/log.h"
+#include "frame/process_state.h"
 #include "instance/single_instance.h"
 #include "windows/JavaVMLauncher.h"
 
 namespace morix {
 
-bool runInProcess(const ArgumentList& arguments, bool ignoreConsoleEvents) {
+void runInProcess(const ArgumentList& arguments, bool ignoreConsoleEvents) {
     if (extractFiles() != 0) {
         fatalErrorByIdNarrow(1009, "16");
     }
@@ -23,14 +24,9 @@ bool runInProcess(const ArgumentList& arguments, bool ignoreConsoleEvents) {
     if (LoadDLL(true) && launchProgram(arguments)) {
         // The VM is destroyed and no Java code runs any more.
         cleanUpAppTempDir();
-        return true;
+        return;
     }
     exitLauncher(1);
-}
-
-BOOL WINAPI consoleCtrlHandler(DWORD) {
-    logMessage(L"ConsoleCtrlHandler event");
-    return TRUE;
 }
 
 } // namespace morix

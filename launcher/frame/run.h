@@ -4,15 +4,10 @@
 
 #include "frame/command_line.h"
 
-#include <windows.h>
-
 namespace morix {
 
-// Runs the application; true when the launch succeeded. On every failure the process ends with exit
-// code 1 (with a message where the failing step shows one).
-bool runInProcess(const ArgumentList& arguments, bool ignoreConsoleEvents);
-
-// Logs the event and claims it, so the default handler never ends the process.
-BOOL WINAPI consoleCtrlHandler(DWORD event);
+// Runs the application and returns once its VM has been destroyed. On every failure the process ends
+// with exit code 1 (with a message where the failing step shows one).
+void runInProcess(const ArgumentList& arguments, bool ignoreConsoleEvents);
 
 } // namespace morix

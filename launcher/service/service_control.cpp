@@ -4,8 +4,8 @@
 #include "common/text.h"
 #include "config/paths.h"
 #include "config/payload.h"
-#include "frame/entry.h"
 #include "frame/log.h"
+#include "frame/process_state.h"
 
 #include <cstdio>
 #include <vector>

@@ -1,9 +1,9 @@
 #include "service/service_host.h"
 
+#include "common/process.h"
 #include "common/text.h"
-#include "frame/entry.h"
 #include "frame/log.h"
-#include "frame/run.h"
+#include "frame/process_state.h"
 
 #include <cwchar>
 
@@ -105,51 +105,41 @@ bool appendArgument(std::wstring& line, const std::wstring& argument) {
     return true;
 }
 
-// The host's pipes to the child. The ends the host keeps are not inheritable; the write end of the
-// child's input goes to shutdownPipe.
+// The host's pipes to the child: the child writes into output and reads input. The ends the host keeps
+// are not inheritable; the write end of the child's input goes to shutdownPipe.
 struct ChildPipes {
-    UniqueHandle outputRead;
-    UniqueHandle outputWrite;
-    UniqueHandle inputRead;
+    Pipe output;
+    Pipe input;
 };
 
 bool createChildPipes(ChildPipes& pipes) {
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    if (!CreatePipe(pipes.outputRead.receive(), pipes.outputWrite.receive(), &inheritable, 0)) {
-        logError(L"CreatePipe error (%d)", static_cast<int>(GetLastError()));
+    if (SystemError error = createPipe(pipes.output, ChildEnd::Write)) {
+        logError(L"%S error (%d)", error.call, static_cast<int>(error.code));
         return false;
     }
-    if (!SetHandleInformation(pipes.outputRead.get(), HANDLE_FLAG_INHERIT, 0)) {
-        logError(L"SetHandleInformation error (%d)", static_cast<int>(GetLastError()));
+    if (SystemError error = createPipe(pipes.input, ChildEnd::Read)) {
+        logError(L"%S error 2 (%d)", error.call, static_cast<int>(error.code));
         return false;
     }
-    UniqueHandle inputWrite;
-    if (!CreatePipe(pipes.inputRead.receive(), inputWrite.receive(), &inheritable, 0)) {
-        logError(L"CreatePipe error 2 (%d)", static_cast<int>(GetLastError()));
-        return false;
-    }
-    if (!SetHandleInformation(inputWrite.get(), HANDLE_FLAG_INHERIT, 0)) {
-        logError(L"SetHandleInformation error 2 (%d)", static_cast<int>(GetLastError()));
-        return false;
-    }
-    shutdownPipe.open(std::move(inputWrite));
+    shutdownPipe.open(std::move(pipes.input.write));
     return true;
 }
 
-bool startChild(std::wstring commandLine, const ChildPipes& pipes, PROCESS_INFORMATION& process) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = pipes.inputRead.get();
-    startup.hStdOutput = pipes.outputWrite.get();
-    startup.hStdError = pipes.outputWrite.get();
-    const DWORD flags = readServicePriority() | DETACHED_PROCESS;
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
-                        &startup, &process)) {
-        logError(L"could not start process %s (%d)", commandLine.c_str(), static_cast<int>(GetLastError()));
-        return false;
+ChildProcess startChild(const std::wstring& commandLine, const ChildPipes& pipes) {
+    ProcessStart start;
+    start.commandLine = commandLine;
+    start.inheritHandles = true;
+    start.creationFlags = readServicePriority() | DETACHED_PROCESS;
+    start.standardHandles = true;
+    start.input = pipes.input.read.get();
+    start.output = pipes.output.write.get();
+    start.error = pipes.output.write.get();
+    SystemError error;
+    ChildProcess child = startProcess(start, error);
+    if (!child) {
+        logError(L"could not start process %s (%d)", commandLine.c_str(), static_cast<int>(error.code));
     }
-    return true;
+    return child;
 }
 
 // The output consumer owns the read end; if it cannot run, the read end is closed here, so the child's
@@ -366,17 +356,18 @@ void WINAPI serviceMain(DWORD argc, LPWSTR* argv) {
     std::optional<std::wstring> commandLine =
         buildChildCommandLine(ownArguments, serviceName, startParameters);
     ChildPipes pipes;
-    PROCESS_INFORMATION process{};
-    if (!commandLine || !createChildPipes(pipes) || !startChild(*commandLine, pipes, process)) {
+    ChildProcess child;
+    if (commandLine && createChildPipes(pipes)) {
+        child = startChild(*commandLine, pipes);
+    }
+    if (!child) {
         reportChildStartFailure();
         return;
     }
-    UniqueHandle processHandle(process.hProcess);
-    UniqueHandle threadHandle(process.hThread);
     // The child holds its own copies now; the host's would keep the output pipe from ever ending.
-    pipes.outputWrite.reset();
-    pipes.inputRead.reset();
-    startOutputConsumer(std::move(pipes.outputRead));
+    pipes.output.write.reset();
+    pipes.input.read.reset();
+    startOutputConsumer(std::move(pipes.output.read));
 
     // A stop that came while the child was being started stays pending: the child has its line already.
     reportStatus([](SERVICE_STATUS& status) {
@@ -386,7 +377,7 @@ void WINAPI serviceMain(DWORD argc, LPWSTR* argv) {
     });
     logMessage(L"registering ConsoleCtrlHandler");
     SetConsoleCtrlHandler(consoleCtrlHandler, TRUE);
-    superviseChild(std::move(processHandle), std::move(threadHandle));
+    superviseChild(std::move(child.process), std::move(child.thread));
 }
 
 } // namespace morix

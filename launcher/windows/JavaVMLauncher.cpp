@@ -7,9 +7,9 @@
 #include "config/paths.h"
 #include "config/temp_cleanup.h"
 #include "discovery/vm_library.h"
-#include "frame/entry.h"
 #include "frame/fatal.h"
 #include "frame/log.h"
+#include "frame/process_state.h"
 #include "frame/startup.h"
 #include "instance/single_instance.h"
 #include "windows/variables.h"
@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 namespace morix {
 
@@ -38,6 +39,31 @@ constexpr unsigned kMinimumStackSize = 0x10000;
 
 using LogErrorFunction = void (*)(const wchar_t*, ...);
 using RegisterNativesFunction = int (*)(JNIEnv*, HMODULE, LogErrorFunction);
+
+// A JNI local reference, deleted with its owner. The VM thread runs main for the life of the application,
+// so a reference it made and left would never be freed.
+template <typename Reference>
+class LocalRef {
+public:
+    LocalRef(JNIEnv* env, Reference reference) : env_(env), reference_(reference) {}
+    LocalRef(LocalRef&& other) noexcept
+        : env_(other.env_), reference_(std::exchange(other.reference_, nullptr)) {}
+    LocalRef(const LocalRef&) = delete;
+    LocalRef& operator=(const LocalRef&) = delete;
+    LocalRef& operator=(LocalRef&&) = delete;
+    ~LocalRef() {
+        if (reference_) {
+            env_->DeleteLocalRef(reference_);
+        }
+    }
+
+    Reference get() const { return reference_; }
+    explicit operator bool() const { return reference_ != nullptr; }
+
+private:
+    JNIEnv* env_;
+    Reference reference_;
+};
 
 const char* launcherClass() {
     return launcherFlavour == 'i' ? "com/vantarock/runtime/launcher/WinLauncher"
@@ -69,7 +95,7 @@ std::wstring javaStringText(JNIEnv* env, jstring text) {
 
 // True when no exception is pending; otherwise logs it (and prints its stack trace when asked).
 bool reportJavaException(JNIEnv* env, bool describe) {
-    jthrowable exception = env->ExceptionOccurred();
+    const LocalRef exception(env, env->ExceptionOccurred());
     if (!exception) {
         return true;
     }
@@ -80,18 +106,14 @@ bool reportJavaException(JNIEnv* env, bool describe) {
         env->ExceptionDescribe();
     }
     env->ExceptionClear();
-    jclass type = env->GetObjectClass(exception);
-    jmethodID toString = type ? env->GetMethodID(type, "toString", "()Ljava/lang/String;") : nullptr;
-    jstring text = toString ? static_cast<jstring>(env->CallObjectMethod(exception, toString)) : nullptr;
+    const LocalRef type(env, env->GetObjectClass(exception.get()));
+    jmethodID toString = type ? env->GetMethodID(type.get(), "toString", "()Ljava/lang/String;") : nullptr;
+    const LocalRef text(env, toString ? static_cast<jstring>(env->CallObjectMethod(exception.get(), toString))
+                                      : nullptr);
     clearPendingException(env);
     if (text) {
-        logError(L"%s", javaStringText(env, text).c_str());
-        env->DeleteLocalRef(text);
+        logError(L"%s", javaStringText(env, text.get()).c_str());
     }
-    if (type) {
-        env->DeleteLocalRef(type);
-    }
-    env->DeleteLocalRef(exception);
     return false;
 }
 
@@ -102,54 +124,50 @@ void logPendingException(JNIEnv* env) {
 }
 
 void initSplashSettings(JNIEnv* env) {
-    jclass splash = env->FindClass(kSplashClass);
-    if (!splash) {
+    const LocalRef splashClass(env, env->FindClass(kSplashClass));
+    if (!splashClass) {
         logError(L"could not find main class for splash properties");
         logPendingException(env);
         return;
     }
+    jclass splash = splashClass.get();
     jmethodID method = env->GetStaticMethodID(splash, "initAwtSplashConfig", kSplashSignature);
     if (!method) {
         logError(L"could not find method for splash properties");
         logPendingException(env);
-        env->DeleteLocalRef(splash);
         return;
     }
+    // The variadic call takes the references themselves; their owners delete them afterwards.
+    std::vector<LocalRef<jstring>> ownedTexts;
     jstring texts[4];
     const int textIds[4] = {10111, 10114, 10118, 10121};
     for (int i = 0; i < 4; ++i) {
         texts[i] = newStringFromAnsi(env, getConfigString(textIds[i], 2000));
+        ownedTexts.emplace_back(env, texts[i]);
     }
     env->CallStaticVoidMethod(splash, method, JNI_TRUE, getConfigInt(163) != 0 ? JNI_TRUE : JNI_FALSE,
                               texts[0], getConfigInt(10109), getConfigInt(10110), texts[1],
                               getConfigInt(10113), getConfigInt(10115), texts[2], getConfigInt(10116),
                               getConfigInt(10117), texts[3], getConfigInt(10120), getConfigInt(10122));
     logPendingException(env);
-    for (jstring text : texts) {
-        env->DeleteLocalRef(text);
-    }
-    env->DeleteLocalRef(splash);
 }
 
 bool initFromLauncher(JNIEnv* env, bool flag) {
-    jclass common = env->FindClass(kInstallerCommonClass);
+    const LocalRef common(env, env->FindClass(kInstallerCommonClass));
     if (!common) {
         logError(L"did not find %S", kInstallerCommonClass);
         logPendingException(env);
         return false;
     }
-    jmethodID method = env->GetStaticMethodID(common, "initFromLauncher", "(Z)V");
-    bool called = false;
+    jmethodID method = env->GetStaticMethodID(common.get(), "initFromLauncher", "(Z)V");
     if (!method) {
         logError(L"did not find initMethod");
         logPendingException(env);
-    } else {
-        env->CallStaticVoidMethod(common, method, flag ? JNI_TRUE : JNI_FALSE);
-        logPendingException(env);
-        called = true;
+        return false;
     }
-    env->DeleteLocalRef(common);
-    return called;
+    env->CallStaticVoidMethod(common.get(), method, flag ? JNI_TRUE : JNI_FALSE);
+    logPendingException(env);
+    return true;
 }
 
 void loadRuntimeNatives(JNIEnv* env) {
@@ -176,70 +194,58 @@ void loadRuntimeNatives(JNIEnv* env) {
     }
 }
 
+// A Java string of wide text; null (with an exception pending) when the VM has no memory for it.
+jstring newJavaString(JNIEnv* env, const std::wstring& text) {
+    return env->NewString(reinterpret_cast<const jchar*>(text.c_str()), static_cast<jsize>(text.size()));
+}
+
 // The exact wide launcher path replaces the narrow value given as a VM option.
 void setModuleNameProperty(JNIEnv* env) {
-    jclass system = env->FindClass("java/lang/System");
+    const LocalRef system(env, env->FindClass("java/lang/System"));
     if (!system) {
         logError(L"could not get system class");
         logPendingException(env);
         return;
     }
     jmethodID setProperty = env->GetStaticMethodID(
-        system, "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;");
+        system.get(), "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;");
     if (!setProperty) {
         logError(L"could not get method for module name init");
         logPendingException(env);
-        env->DeleteLocalRef(system);
         return;
     }
     const std::wstring& path = getExecutablePathWide();
-    jstring value =
-        env->NewString(reinterpret_cast<const jchar*>(path.c_str()), static_cast<jsize>(path.size()));
-    const std::wstring keyText = L"morix.moduleName";
-    jstring key = value ? env->NewString(reinterpret_cast<const jchar*>(keyText.c_str()),
-                                         static_cast<jsize>(keyText.size()))
-                        : nullptr;
+    const LocalRef value(env, newJavaString(env, path));
+    const LocalRef key(env, value ? newJavaString(env, L"morix.moduleName") : nullptr);
     if (!value || !key) {
         logError(L"could not create string for init module name");
         logPendingException(env);
-    } else {
-        logMessage(L"setting morix.moduleName to %s", path.c_str());
-        jobject previous = env->CallStaticObjectMethod(system, setProperty, key, value);
-        logPendingException(env);
-        if (previous) {
-            env->DeleteLocalRef(previous);
-        }
+        return;
     }
-    if (key) {
-        env->DeleteLocalRef(key);
-    }
-    if (value) {
-        env->DeleteLocalRef(value);
-    }
-    env->DeleteLocalRef(system);
+    logMessage(L"setting morix.moduleName to %s", path.c_str());
+    const LocalRef previous(env,
+                            env->CallStaticObjectMethod(system.get(), setProperty, key.get(), value.get()));
+    logPendingException(env);
 }
 
-jobjectArray newStringArray(JNIEnv* env, const std::vector<std::wstring>& values) {
+// The arguments of main; none (with an exception pending) when the VM has no memory for them.
+LocalRef<jobjectArray> newStringArray(JNIEnv* env, const std::vector<std::wstring>& values) {
     logMessage(L"param count: %d", static_cast<int>(values.size()));
-    jclass stringClass = env->FindClass("java/lang/String");
+    const LocalRef stringClass(env, env->FindClass("java/lang/String"));
     if (!stringClass) {
-        return nullptr;
+        return {env, nullptr};
     }
-    jobjectArray array = env->NewObjectArray(static_cast<jsize>(values.size()), stringClass, nullptr);
-    env->DeleteLocalRef(stringClass);
+    LocalRef array(env, env->NewObjectArray(static_cast<jsize>(values.size()), stringClass.get(), nullptr));
     if (!array) {
-        return nullptr;
+        return array;
     }
     for (size_t i = 0; i < values.size(); ++i) {
         logMessage(L"param %d: %s", static_cast<int>(i), values[i].c_str());
-        jstring element = env->NewString(reinterpret_cast<const jchar*>(values[i].c_str()),
-                                         static_cast<jsize>(values[i].size()));
+        const LocalRef element(env, newJavaString(env, values[i]));
         if (!element) {
-            env->DeleteLocalRef(array);
-            return nullptr;
+            return {env, nullptr};
         }
-        env->SetObjectArrayElement(array, static_cast<jsize>(i), element);
-        env->DeleteLocalRef(element);
+        env->SetObjectArrayElement(array.get(), static_cast<jsize>(i), element.get());
     }
     return array;
 }
@@ -247,17 +253,17 @@ jobjectArray newStringArray(JNIEnv* env, const std::vector<std::wstring>& values
 bool callMain(JNIEnv* env, const ArgumentList& arguments) {
     const char* className = launcherClass();
     logMessage(L"main class: %S", className);
-    jclass launcher = env->FindClass(className);
+    const LocalRef launcher(env, env->FindClass(className));
     if (!launcher) {
         logError(L"could not find main class");
         fatalErrorById(1010, nullptr);
     }
-    jmethodID main = env->GetStaticMethodID(launcher, "main", "([Ljava/lang/String;)V");
+    jmethodID main = env->GetStaticMethodID(launcher.get(), "main", "([Ljava/lang/String;)V");
     if (!main) {
         logError(L"could not find main method");
         fatalErrorById(1011, nullptr);
     }
-    jobjectArray parameters = newStringArray(env, buildMainArguments(arguments));
+    const LocalRef parameters = newStringArray(env, buildMainArguments(arguments));
     if (!parameters) {
         // Out of memory in the VM: main must not run with a missing argument.
         logError(L"could not create the arguments of main");
@@ -265,7 +271,7 @@ bool callMain(JNIEnv* env, const ArgumentList& arguments) {
         return false;
     }
     logMessage(L"calling main");
-    env->CallStaticVoidMethod(launcher, main, parameters);
+    env->CallStaticVoidMethod(launcher.get(), main, parameters.get());
     logMessage(L"main returned");
     return reportJavaException(env, true);
 }

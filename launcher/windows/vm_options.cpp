@@ -7,8 +7,8 @@
 #include "config/paths.h"
 #include "discovery/validation.h"
 #include "discovery/vm_library.h"
-#include "frame/entry.h"
 #include "frame/log.h"
+#include "frame/process_state.h"
 #include "windows/variables.h"
 
 #include <windows.h>
@@ -141,18 +141,17 @@ void addLocaleOption(VmOptionAssembler& assembler, const ArgumentList& arguments
 
 void addDefaultOptionsFile(VmOptionAssembler& assembler) {
     std::wstring opened;
-    std::FILE* file = openDefaultOptionsFile(getExecutablePathWide(), opened);
+    UniqueFile file = openDefaultOptionsFile(getExecutablePathWide(), opened);
     if (!file) {
         std::wstring module(kBufferSize, L'\0');
         DWORD length = GetModuleFileNameW(nullptr, module.data(), kBufferSize);
         module.resize(length < kBufferSize ? length : 0);
         file = openDefaultOptionsFile(module, opened);
     }
-    logMessage(L"default vmoptions file: %p", static_cast<void*>(file));
+    logMessage(L"default vmoptions file: %p", static_cast<void*>(file.get()));
     if (file) {
         // Its includes resolve against the launcher's directory; its own name guards against cycles.
-        assembler.readVmOptionsFile(file, {}, opened);
-        std::fclose(file);
+        assembler.readVmOptionsFile(file.get(), {}, opened);
     }
 }
 
@@ -195,24 +194,24 @@ void fillInitArgs(VmArguments& vmArgs) {
 
 } // namespace
 
-std::FILE* openDefaultOptionsFile(const std::wstring& executable, std::wstring& opened) {
+UniqueFile openDefaultOptionsFile(const std::wstring& executable, std::wstring& opened) {
     // Without a path the names would be relative to the current directory, which the caller chooses.
     if (executable.empty()) {
         logMessage(L"no module path: default vmoptions file skipped");
-        return nullptr;
+        return UniqueFile();
     }
     const std::wstring withoutExtension =
         (executable.size() >= 4 ? executable.substr(0, executable.size() - 4) : executable) + L".vmoptions";
-    std::FILE* file = _wfopen(withoutExtension.c_str(), L"rt");
+    UniqueFile file(_wfopen(withoutExtension.c_str(), L"rt"));
     logMessage(L"vmoptions2: exe %s file: %s, file: %p", executable.c_str(), withoutExtension.c_str(),
-               static_cast<void*>(file));
+               static_cast<void*>(file.get()));
     if (file) {
         opened = withoutExtension;
         return file;
     }
     const std::wstring appended = executable + L".vmoptions";
-    file = _wfopen(appended.c_str(), L"rt");
-    logMessage(L"vmoptions: opts2: %s, file: %p", appended.c_str(), static_cast<void*>(file));
+    file.reset(_wfopen(appended.c_str(), L"rt"));
+    logMessage(L"vmoptions: opts2: %s, file: %p", appended.c_str(), static_cast<void*>(file.get()));
     opened = appended;
     return file;
 }
@@ -236,12 +235,11 @@ void VmOptionAssembler::addVmOption(const std::wstring& option, const std::wstri
                 return;
             }
         }
-        std::FILE* file = _wfopen(path.c_str(), L"rt");
-        logMessage(L"adding vmoptions from (%p) <%s> (%s)", static_cast<void*>(file), path.c_str(),
+        UniqueFile file(_wfopen(path.c_str(), L"rt"));
+        logMessage(L"adding vmoptions from (%p) <%s> (%s)", static_cast<void*>(file.get()), path.c_str(),
                    expanded.c_str());
         if (file) {
-            readVmOptionsFile(file, path);
-            std::fclose(file);
+            readVmOptionsFile(file.get(), path);
         }
         logMessage(L"adding vmoptions 2");
         logMessage(L"adding vmoptions 3");

@@ -3,6 +3,7 @@
 // arguments, the class and module path, the service options and JDK argument files.
 #pragma once
 
+#include "common/handles.h"
 #include "frame/command_line.h"
 #include "windows/class_path.h"
 
@@ -50,9 +51,9 @@ private:
 };
 
 // The default options file of a launcher path: the path without its last four characters, then the
-// whole path, followed by ".vmoptions"; null when neither opens or the path is empty. `opened` names
+// whole path, followed by ".vmoptions"; none when neither opens or the path is empty. `opened` names
 // the file tried last.
-std::FILE* openDefaultOptionsFile(const std::wstring& executable, std::wstring& opened);
+UniqueFile openDefaultOptionsFile(const std::wstring& executable, std::wstring& opened);
 
 // Replaces a module option and its value, written as two list entries, by "name=value".
 void joinModuleOptions(VmOptionList& options);

@@ -1,5 +1,6 @@
 #include "harness/fake_runtime.h"
 
+#include "common/handles.h"
 #include "harness/harness.h"
 
 #include <stdexcept>
@@ -57,10 +58,10 @@ FakeRuntime::~FakeRuntime() {
     }
     for (const auto& [family, previous] : currentVersions_) {
         if (previous.empty()) {
-            HKEY key = nullptr;
-            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, family.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-                RegDeleteValueW(key, L"CurrentVersion");
-                RegCloseKey(key);
+            UniqueRegKey key;
+            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, family.c_str(), 0, KEY_SET_VALUE, key.receive()) ==
+                ERROR_SUCCESS) {
+                RegDeleteValueW(key.get(), L"CurrentVersion");
             }
         } else {
             setRegistryString(HKEY_LOCAL_MACHINE, family, L"CurrentVersion", previous);
@@ -144,16 +145,15 @@ void FakeRuntime::setJava(const FakeJava& java, const std::wstring& bin) {
 }
 
 void FakeRuntime::touchJava(const std::wstring& bin) {
-    HANDLE file = CreateFileW(javaExe(bin).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
+    UniqueHandle file(CreateFileW(javaExe(bin).c_str(), FILE_WRITE_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
     FILETIME time;
     GetSystemTimeAsFileTime(&time);
     ULARGE_INTEGER later{{time.dwLowDateTime, time.dwHighDateTime}};
     later.QuadPart += 10'000'000ULL * 3600; // an hour on, so it surely differs
     time.dwLowDateTime = later.LowPart;
     time.dwHighDateTime = later.HighPart;
-    SetFileTime(file, nullptr, nullptr, &time);
-    CloseHandle(file);
+    SetFileTime(file.get(), nullptr, nullptr, &time);
 }
 
 int FakeRuntime::javaRuns(const std::wstring& bin) const {
@@ -191,11 +191,9 @@ void FakeRuntime::registerLocated(HKEY hive, const std::wstring& bin, REGSAM vie
         }
     }
     std::wstring key = L"SOFTWARE\\quarrystone\\morix\\locatedjvms\\" + path;
-    HKEY created = nullptr;
-    if (RegCreateKeyExW(hive, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &created,
-                        nullptr) == ERROR_SUCCESS) {
-        RegCloseKey(created);
-    }
+    UniqueRegKey created;
+    RegCreateKeyExW(hive, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, created.receive(),
+                    nullptr);
     keys_.push_back({hive, key, view});
 }
 
@@ -210,24 +208,23 @@ std::wstring versionCacheKey(const std::wstring& javaExe) {
 }
 
 void deleteRegistryTree(HKEY hive, const std::wstring& key, REGSAM view) {
-    HKEY opened = nullptr;
-    if (RegOpenKeyExW(hive, key.c_str(), 0, KEY_ALL_ACCESS | view, &opened) == ERROR_SUCCESS) {
-        RegDeleteTreeW(opened, nullptr);
-        RegCloseKey(opened);
+    UniqueRegKey opened;
+    if (RegOpenKeyExW(hive, key.c_str(), 0, KEY_ALL_ACCESS | view, opened.receive()) == ERROR_SUCCESS) {
+        RegDeleteTreeW(opened.get(), nullptr);
     }
+    opened.reset();
     RegDeleteKeyExW(hive, key.c_str(), view, 0);
 }
 
 void setRegistryString(HKEY hive, const std::wstring& key, const std::wstring& name,
                        const std::wstring& value, REGSAM view) {
-    HKEY created = nullptr;
-    if (RegCreateKeyExW(hive, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &created,
+    UniqueRegKey created;
+    if (RegCreateKeyExW(hive, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, created.receive(),
                         nullptr) != ERROR_SUCCESS) {
         throw std::runtime_error("cannot create registry key " + narrow(key));
     }
-    RegSetValueExW(created, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+    RegSetValueExW(created.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(created);
 }
 
 bool readRegistryString(HKEY hive, const std::wstring& key, const std::wstring& name, std::wstring& value) {

@@ -1,5 +1,6 @@
 #include "harness/harness.h"
 
+#include "common/handles.h"
 #include "morix/pe_image.h"
 
 #include <gtest/gtest.h>
@@ -65,11 +66,12 @@ std::vector<wchar_t> environmentBlock(const Environment& changes) {
     return result;
 }
 
-HANDLE inheritableFile(const std::wstring& path, DWORD access, DWORD disposition) {
+UniqueHandle inheritableFile(const std::wstring& path, DWORD access, DWORD disposition) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE file = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              &inherit, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    check(file != INVALID_HANDLE_VALUE, L"CreateFileW");
+    UniqueHandle file(CreateFileW(path.c_str(), access,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                                  disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    check(file.valid(), L"CreateFileW");
     return file;
 }
 
@@ -147,8 +149,8 @@ std::wstring TestDirectory::file(const std::wstring& relative) const {
 
 void removeTree(const std::wstring& path) {
     WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
+    UniqueFindHandle find(FindFirstFileW((path + L"\\*").c_str(), &entry));
+    if (find) {
         int entries = 0;
         do {
             std::wstring name = entry.cFileName;
@@ -162,37 +164,36 @@ void removeTree(const std::wstring& path) {
                 SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
                 DeleteFileW(child.c_str());
             }
-        } while (++entries < 100000 && FindNextFileW(find, &entry));
-        FindClose(find);
+        } while (++entries < 100000 && FindNextFileW(find.get(), &entry));
     }
+    find.reset();
     RemoveDirectoryW(path.c_str());
 }
 
 void writeFile(const std::wstring& path, const std::string& content) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    check(file != INVALID_HANDLE_VALUE, L"CreateFileW");
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    check(file.valid(), L"CreateFileW");
     DWORD written = 0;
     BOOL ok = content.empty() ||
-              WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    CloseHandle(file);
+              WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    file.reset();
     check(ok && written == content.size(), L"WriteFile");
 }
 
 std::string readFile(const std::wstring& path) {
-    HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         return {};
     }
     std::string content;
     char buffer[65536];
     DWORD bytesRead = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &bytesRead, nullptr) && bytesRead > 0) {
+    while (ReadFile(file.get(), buffer, sizeof buffer, &bytesRead, nullptr) && bytesRead > 0) {
         content.append(buffer, bytesRead);
     }
-    CloseHandle(file);
     return content;
 }
 
@@ -208,8 +209,8 @@ void createDirectory(const std::wstring& path) {
 std::vector<std::wstring> listDirectory(const std::wstring& path) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) {
+    UniqueFindHandle find(FindFirstFileW((path + L"\\*").c_str(), &entry));
+    if (!find) {
         return names;
     }
     do {
@@ -217,8 +218,7 @@ std::vector<std::wstring> listDirectory(const std::wstring& path) {
         if (name != L"." && name != L"..") {
             names.push_back(name);
         }
-    } while (names.size() < 100000 && FindNextFileW(find, &entry));
-    FindClose(find);
+    } while (names.size() < 100000 && FindNextFileW(find.get(), &entry));
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -255,18 +255,18 @@ std::wstring quoteArgument(const std::wstring& argument) {
 
 RunningProcess::RunningProcess(const std::wstring& commandLine, const ProcessOptions& options)
     : outputFile_(scratchFile(L"out")), errorFile_(scratchFile(L"err")) {
-    HANDLE output = inheritableFile(outputFile_, GENERIC_WRITE, CREATE_ALWAYS);
-    HANDLE errors = inheritableFile(errorFile_, GENERIC_WRITE, CREATE_ALWAYS);
+    UniqueHandle output = inheritableFile(outputFile_, GENERIC_WRITE, CREATE_ALWAYS);
+    UniqueHandle errors = inheritableFile(errorFile_, GENERIC_WRITE, CREATE_ALWAYS);
     std::wstring inputFile = scratchFile(L"in");
     writeFile(inputFile, options.input);
-    HANDLE input = inheritableFile(inputFile, GENERIC_READ, OPEN_EXISTING);
+    UniqueHandle input = inheritableFile(inputFile, GENERIC_READ, OPEN_EXISTING);
 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input;
-    startup.hStdOutput = output;
-    startup.hStdError = errors;
+    startup.hStdInput = input.get();
+    startup.hStdOutput = output.get();
+    startup.hStdError = errors.get();
     PROCESS_INFORMATION process{};
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
@@ -285,9 +285,9 @@ RunningProcess::RunningProcess(const std::wstring& commandLine, const ProcessOpt
             &process);
         error = created ? ERROR_SUCCESS : GetLastError();
     }
-    CloseHandle(output);
-    CloseHandle(errors);
-    CloseHandle(input);
+    output.reset();
+    errors.reset();
+    input.reset();
     DeleteFileW(inputFile.c_str());
     if (!created) {
         DeleteFileW(outputFile_.c_str());
@@ -295,30 +295,30 @@ RunningProcess::RunningProcess(const std::wstring& commandLine, const ProcessOpt
         throw std::runtime_error("CreateProcessW failed with error " + std::to_string(error) + ": " +
                                  narrow(commandLine));
     }
-    CloseHandle(process.hThread);
-    process_ = process.hProcess;
+    UniqueHandle thread(process.hThread);
+    process_.reset(process.hProcess);
     pid_ = process.dwProcessId;
 }
 
 RunningProcess::~RunningProcess() {
     if (!finished_) {
-        TerminateProcess(process_, 1);
-        WaitForSingleObject(process_, 5000);
+        TerminateProcess(process_.get(), 1);
+        WaitForSingleObject(process_.get(), 5000);
     }
-    CloseHandle(process_);
+    process_.reset();
     DeleteFileW(outputFile_.c_str());
     DeleteFileW(errorFile_.c_str());
 }
 
 ProcessResult RunningProcess::wait(DWORD timeoutMs) {
     ProcessResult result;
-    if (WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0) {
         result.timedOut = true;
-        TerminateProcess(process_, 1);
-        WaitForSingleObject(process_, 5000);
+        TerminateProcess(process_.get(), 1);
+        WaitForSingleObject(process_.get(), 5000);
     }
     finished_ = true;
-    GetExitCodeProcess(process_, &result.exitCode);
+    GetExitCodeProcess(process_.get(), &result.exitCode);
     result.output = withoutCarriageReturns(readFile(outputFile_));
     result.errors = withoutCarriageReturns(readFile(errorFile_));
     return result;

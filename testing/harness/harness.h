@@ -2,6 +2,7 @@
 // processes with captured output and a time limit, and the diagnostic log they write.
 #pragma once
 
+#include "common/handles.h"
 #include "morix/payload.h"
 
 #include <windows.h>
@@ -91,12 +92,12 @@ public:
     RunningProcess& operator=(const RunningProcess&) = delete;
 
     DWORD pid() const { return pid_; }
-    HANDLE handle() const { return process_; }
+    HANDLE handle() const { return process_.get(); }
     // Waits for the end; a child still running at the limit is killed and reported as timed out.
     ProcessResult wait(DWORD timeoutMs);
 
 private:
-    HANDLE process_ = nullptr;
+    UniqueHandle process_;
     DWORD pid_ = 0;
     std::wstring outputFile_;
     std::wstring errorFile_;

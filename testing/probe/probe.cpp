@@ -17,6 +17,7 @@
 #include "frame/command_line.h"
 #include "frame/entry.h"
 #include "frame/fatal.h"
+#include "frame/process_state.h"
 #include "frame/startup.h"
 #include "instance/single_instance.h"
 #include "windows/variables.h"

@@ -1,5 +1,6 @@
 #include "config/paths.h"
 #include "harness/harness.h"
+#include "log_tail.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,12 @@ std::string collapsed(std::string path) {
 std::wstring collapsed(std::wstring path) {
     collapseBackslashes(path);
     return path;
+}
+
+std::wstring longFormOf(const std::wstring& path) {
+    wchar_t buffer[MAX_PATH * 4] = L"";
+    const DWORD length = GetLongPathNameW(path.c_str(), buffer, MAX_PATH * 4);
+    return std::wstring(buffer, length < MAX_PATH * 4 ? length : 0);
 }
 
 } // namespace
@@ -89,4 +96,18 @@ TEST(Paths, ExecutablePathsNameThisProgram) {
     EXPECT_TRUE(getExecutablePath().ends_with("launcher_unit_test.exe"));
     EXPECT_TRUE(getExecutablePathWide().ends_with(L"launcher_unit_test.exe"));
     EXPECT_EQ(getExecutableDirectoryWide(), test::binDirectory());
+}
+
+// cmd.exe's answer is the first line it prints: the short form of the file, which names the same file.
+TEST(Paths, TheShellAnswersWithTheShortFormOfAnExistingFile) {
+    test::TestDirectory dir;
+    const std::wstring file = dir.file(L"a long name.jar");
+    test::writeFile(file, "x");
+    test::LogTail log;
+    const std::optional<std::string> answer = getShortPathViaShell(file);
+    ASSERT_TRUE(answer) << log.text();
+    EXPECT_EQ(answer->find_first_of("\r\n"), std::string::npos) << *answer;
+    EXPECT_EQ(longFormOf(test::wide(*answer)), longFormOf(file)) << *answer;
+    EXPECT_NE(log.text().find("] Exit Code 0\n"), std::string::npos) << log.text();
+    EXPECT_NE(log.text().find("] Using " + *answer + "\n"), std::string::npos) << log.text();
 }

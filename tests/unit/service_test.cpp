@@ -5,7 +5,7 @@
 
 #include "config/payload.h"
 #include "frame/command_line.h"
-#include "frame/entry.h"
+#include "frame/process_state.h"
 #include "service/service_control.h"
 #include "service/service_host.h"
 

@@ -19,12 +19,9 @@ TEST(DefaultOptionsFileTest, AnEmptyModulePathReadsNothingFromTheCurrentDirector
     ASSERT_TRUE(SetCurrentDirectoryW(dir.file(L"").c_str()));
     LogTail log;
     std::wstring opened;
-    std::FILE* file = openDefaultOptionsFile(L"", opened);
+    UniqueFile file = openDefaultOptionsFile(L"", opened);
     SetCurrentDirectoryW(previous);
-    EXPECT_EQ(file, nullptr);
-    if (file) {
-        std::fclose(file);
-    }
+    EXPECT_EQ(file.get(), nullptr);
     EXPECT_NE(log.text().find("no module path: default vmoptions file skipped"), std::string::npos)
         << log.text();
 }
