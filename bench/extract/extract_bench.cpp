@@ -7,8 +7,8 @@
 #include "common/text.h"
 #include "config/extract.h"
 #include "config/payload.h"
+#include "config/temp_cleanup.h"
 #include "config/temp_root.h"
-#include "frame/fatal.h"
 
 #include <windows.h>
 
@@ -41,9 +41,12 @@ std::vector<std::wstring> filesOf(const std::wstring& directory) {
     return names;
 }
 
-void removeDirectory(const std::string& directory) {
-    deleteDirectoryContents(directory, true);
-    RemoveDirectoryA(directory.c_str());
+// The copy side writes its files into one flat directory.
+void removeCopies(const std::wstring& directory) {
+    for (const std::wstring& name : filesOf(directory)) {
+        DeleteFileW((directory + L"\\" + name).c_str());
+    }
+    RemoveDirectoryW(directory.c_str());
 }
 
 // The copy side: a fresh directory, as extraction makes one, and CopyFileW of every file into it.
@@ -66,8 +69,8 @@ double extractAll() {
     if (result != 0) {
         std::printf("  extractFiles failed with %d\n", result);
     }
-    removeDirectory(appTempDir);
-    appTempDir.clear();
+    // Removed as a run removes it at its end.
+    cleanUpAppTempDir();
     return ms;
 }
 
@@ -91,7 +94,7 @@ int wmain(int argc, wchar_t** argv) {
     Pairs pairs;
     for (int i = -1; i < pairCount; ++i) {
         const double copy = copyAll(reference, names, target);
-        removeDirectory(wideToNarrow(target));
+        removeCopies(target);
         const double extract = extractAll();
         if (i >= 0) {
             pairs.add(copy, extract);

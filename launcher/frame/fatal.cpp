@@ -1,9 +1,7 @@
 #include "frame/fatal.h"
 
-#include "common/handles.h"
 #include "common/text.h"
 #include "common/user32.h"
-#include "config/extract.h"
 #include "config/payload.h"
 #include "config/temp_cleanup.h"
 #include "frame/log.h"
@@ -17,9 +15,6 @@ namespace morix {
 bool errorDialogMode = true;
 
 namespace {
-
-// Enough for any real temporary directory; a directory that holds more is not emptied further.
-constexpr int kMaxDirectoryEntries = 100000;
 
 void writeToStandardOutput(const std::wstring& text) {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -106,37 +101,6 @@ void fatalErrorById(int id, const wchar_t* insert) {
 void fatalErrorByIdNarrow(int id, const std::string& insert) {
     showMessageByIdNarrow(id, insert);
     exitLauncher(1);
-}
-
-void deleteDirectoryContents(const std::string& directory, bool recursive) {
-    if (directory.empty() || directory[0] == '.') {
-        return;
-    }
-    logMessage(L"emptying %S", directory.c_str());
-    const std::string prefix = directory.back() == '\\' ? directory : directory + "\\";
-    WIN32_FIND_DATAA entry;
-    UniqueFindHandle find(FindFirstFileA((prefix + "*.*").c_str(), &entry));
-    if (!find) {
-        return;
-    }
-    int entries = 0;
-    do {
-        std::string_view name = entry.cFileName;
-        if (name == "." || name == "..") {
-            continue;
-        }
-        std::string path = prefix + entry.cFileName;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            logMessage(L"attempting to remove %S (%d)", path.c_str(), recursive ? 1 : 0);
-            if (recursive) {
-                deleteDirectoryContents(path, false);
-            }
-            RemoveDirectoryA(path.c_str());
-        } else {
-            logMessage(L"attempting to delete %S", path.c_str());
-            DeleteFileA(path.c_str());
-        }
-    } while (++entries < kMaxDirectoryEntries && FindNextFileA(find.get(), &entry));
 }
 
 } // namespace morix

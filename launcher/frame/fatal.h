@@ -19,8 +19,4 @@ void showMessageByIdNarrow(int id, const std::string& insert);
 [[noreturn]] void fatalErrorById(int id, const wchar_t* insert);
 [[noreturn]] void fatalErrorByIdNarrow(int id, const std::string& insert);
 
-// Deletes the files of the directory and, when recursive, its subdirectories with their files (one
-// level: a second level of subdirectories is not emptied). A relative path is never emptied.
-void deleteDirectoryContents(const std::string& directory, bool recursive);
-
 } // namespace morix
