@@ -215,8 +215,8 @@ std::optional<std::string> getShortPathViaShell(const std::wstring& path) {
     SystemError error;
     const ChildProcess shell = startProcess(start, error);
     if (!shell) {
-        logMessage(L"could not execute cmd.exe");
         logMessage(L"%S error (%d)", error.call, static_cast<int>(error.code));
+        logMessage(L"could not execute cmd.exe");
         return std::nullopt;
     }
     // Only the child holds the write end now, so the pipe ends when cmd.exe does.

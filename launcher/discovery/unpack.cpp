@@ -68,7 +68,7 @@ void unpackFile(const std::string& home, const std::string& packedPath) {
         return;
     }
     const std::string unpacker = formatNarrow("%s\\bin\\unpack200.exe", home.c_str());
-    const std::string commandLine = formatNarrow("-r \"%s\" \"%s\"", packedPath.c_str(), archive.c_str());
+    std::string commandLine = formatNarrow("-r \"%s\" \"%s\"", packedPath.c_str(), archive.c_str());
     logMessage(L"unpacker %S", unpacker.c_str());
     logMessage(L"command line %S", commandLine.c_str());
 
@@ -81,8 +81,8 @@ void unpackFile(const std::string& home, const std::string& packedPath) {
     SystemError error;
     const ChildProcess unpack200 = startProcess(start, error);
     if (!unpack200) {
-        logMessage(L"could not create unpack process");
         logMessage(L"%S error (%d)", error.call, static_cast<int>(error.code));
+        logMessage(L"could not create unpack process");
         fatalErrorById(1009, L"20");
     }
     logMessage(L"waiting for unpack200 to finish");

@@ -300,7 +300,7 @@ bool runJavaVersion(const std::string& javaExe, uint64_t lastWriteTime, std::str
     std::optional<JavaOptionsHidden> hidden(std::in_place);
     const std::string outputFile = makeTempFileName();
     UniqueHandle output = createOutputFile(outputFile);
-    start.error = output.get();
+    start.error = output ? output.get() : nullptr;
     SystemError error;
     ChildProcess java = startProcess(start, error);
     const ProcessEnd end = java ? waitForExit(java, javaVersionTimeoutMs) : ProcessEnd{};
