@@ -58,19 +58,6 @@ bool isArchiveName(const std::string& name) {
     return lower.ends_with(".jar") || lower.ends_with(".zip");
 }
 
-std::optional<std::string> readFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::ostringstream content;
-    content << in.rdbuf();
-    if (in.bad()) {
-        return std::nullopt;
-    }
-    return content.str();
-}
-
 // Findings are printed together once everything was checked, errors first, as `build` does.
 class Findings {
 public:
@@ -528,14 +515,15 @@ void checkMainClass(const Payload& p, const Layout& layout, const PathsInImage& 
 }
 
 // A launcher that a previous image run wrote: only then may its directory be replaced.
-bool isLauncher(const fs::path& file) {
-    std::optional<std::string> image = readFile(file);
+bool isLauncher(const fs::path& file, const ReadOptions& read) {
+    std::optional<std::string> image = read.readFile(file);
     std::optional<uint64_t> start = image ? payload::findPayloadStart(*image, nullptr) : std::nullopt;
     return start && *start < image->size() &&
            payload::parse(std::string_view(*image).substr(*start)).payload.has_value();
 }
 
-std::optional<std::string> outputProblem(const fs::path& output, const std::string& launcherName) {
+std::optional<std::string> outputProblem(const fs::path& output, const std::string& launcherName,
+                                         const ReadOptions& read) {
     std::error_code ec;
     if (!fs::exists(output, ec)) {
         return std::nullopt;
@@ -543,7 +531,7 @@ std::optional<std::string> outputProblem(const fs::path& output, const std::stri
     if (!fs::is_directory(output, ec)) {
         return output.string() + " exists and is not a directory";
     }
-    if (fs::is_empty(output, ec) || isLauncher(output / fs::u8path(launcherName))) {
+    if (fs::is_empty(output, ec) || isLauncher(output / fs::u8path(launcherName), read)) {
         return std::nullopt;
     }
     return output.string() + " exists and is not an image that morix-build image wrote (it has no launcher " +
@@ -669,7 +657,7 @@ int buildImage(const ImageOptions& options) {
     ReadOptions read = diskReadOptions(options.configFile.parent_path(), options.runtimeJar);
     // The required archives are checked against the image, not against the configuration's directory.
     read.fileExists = nullptr;
-    std::optional<std::string> text = readFile(options.configFile);
+    std::optional<std::string> text = read.readFile(options.configFile);
     if (!text) {
         std::cerr << "morix-build: " << options.configFile.string() << ": cannot read the file\n";
         return kBadInput;
@@ -730,7 +718,7 @@ int buildImage(const ImageOptions& options) {
         findings.error(options.configFile.string() + ": " + problem);
     }
 
-    std::optional<std::string> templateImage = readFile(options.templateFile);
+    std::optional<std::string> templateImage = read.readFile(options.templateFile);
     std::optional<payload::PeLayout> pe =
         templateImage ? payload::readPeLayout(*templateImage, &problem) : std::nullopt;
     if (!pe) {
@@ -744,7 +732,7 @@ int buildImage(const ImageOptions& options) {
 
     const fs::path zip =
         options.zip ? fs::absolute(*options.zip).lexically_normal() : fs::path(output.string() + ".zip");
-    if (std::optional<std::string> outputTaken = outputProblem(output, launcherName)) {
+    if (std::optional<std::string> outputTaken = outputProblem(output, launcherName, read)) {
         findings.error(*outputTaken);
     }
     if (!options.noZip && !zip.lexically_relative(output).empty() &&

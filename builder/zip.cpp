@@ -119,19 +119,26 @@ bool deflateFile(const fs::path& source, std::ofstream& out, Written& written, s
     return static_cast<bool>(out);
 }
 
+// The fields that the local header and the central directory share, from "version needed" to the name's
+// length.
+void putEntryFields(std::string& out, size_t nameLength, uint16_t method, const DosTime& time,
+                    const Written& w) {
+    put16(out, kVersionNeeded);
+    put16(out, kUtf8Names);
+    put16(out, method);
+    put16(out, time.time);
+    put16(out, time.date);
+    put32(out, w.crc);
+    put32(out, static_cast<uint32_t>(w.compressed));
+    put32(out, static_cast<uint32_t>(w.size));
+    put16(out, static_cast<uint16_t>(nameLength));
+}
+
 std::string localHeader(const ZipEntry& entry, uint16_t method, const DosTime& time, const Written& w) {
     std::string header;
     put32(header, kLocalHeader);
-    put16(header, kVersionNeeded);
-    put16(header, kUtf8Names);
-    put16(header, method);
-    put16(header, time.time);
-    put16(header, time.date);
-    put32(header, w.crc);
-    put32(header, static_cast<uint32_t>(w.compressed));
-    put32(header, static_cast<uint32_t>(w.size));
-    put16(header, static_cast<uint16_t>(entry.name.size()));
-    put16(header, 0);
+    putEntryFields(header, entry.name.size(), method, time, w);
+    put16(header, 0); // no extra field
     return header + entry.name;
 }
 
@@ -202,15 +209,7 @@ bool writeZip(const fs::path& file, std::vector<ZipEntry> entries, int64_t secon
         }
         put32(central, kCentralHeader);
         put16(central, kVersionMadeBy);
-        put16(central, kVersionNeeded);
-        put16(central, kUtf8Names);
-        put16(central, method);
-        put16(central, time.time);
-        put16(central, time.date);
-        put32(central, w.crc);
-        put32(central, static_cast<uint32_t>(w.compressed));
-        put32(central, static_cast<uint32_t>(w.size));
-        put16(central, static_cast<uint16_t>(entry.name.size()));
+        putEntryFields(central, entry.name.size(), method, time, w);
         put32(central, 0); // extra field and comment lengths
         put32(central, 0); // disk number and internal attributes
         put32(central, externalAttributes(entry.name));
