@@ -573,7 +573,7 @@ bool writeImage(const fs::path& output, const Layout& layout, const std::string&
     if (!ec) {
         fs::remove_all(old, ec);
     }
-    if (!ec && fs::exists(output)) {
+    if (!ec && fs::exists(output, ec)) {
         fs::rename(output, old, ec);
     }
     if (!ec) {
@@ -643,37 +643,12 @@ bool writeZipFile(const fs::path& zip, const Layout& layout, const fs::path& out
     return true;
 }
 
-} // namespace
-
-int buildImage(const ImageOptions& options) {
-    Findings findings(options.configFile);
-    fs::path output = fs::absolute(options.output).lexically_normal();
-    if (!output.has_filename()) {
-        output = output.parent_path();
-    }
-    const std::string name = options.name.empty() ? utf8Of(options.configFile.stem()) : options.name;
-    const std::string launcherName = name + ".exe";
-
-    ReadOptions read = diskReadOptions(options.configFile.parent_path(), options.runtimeJar);
-    // The required archives are checked against the image, not against the configuration's directory.
-    read.fileExists = nullptr;
-    std::optional<std::string> text = read.readFile(options.configFile);
-    if (!text) {
-        std::cerr << "morix-build: " << options.configFile.string() << ": cannot read the file\n";
-        return kBadInput;
-    }
-    Configuration config = readConfiguration(options.configFile.string(), *text, read);
-    findings.add(config);
-    if (!config.payload) {
-        findings.print();
-        return kBadInput;
-    }
-    Payload& p = *config.payload;
-    addMainClass(p, options.mainClass, read, findings);
-
-    Layout layout;
+// The launcher and the files given on the command line, in their places. Returns the names in lib/, in
+// the order given.
+std::vector<std::string> placeGivenFiles(const ImageOptions& options, const std::string& launcherName,
+                                         Layout& layout, Findings& findings) {
     if (std::optional<std::string> problem = namePartProblem(launcherName)) {
-        findings.error("--name " + name + ": the launcher's name has " + *problem);
+        findings.error("--name " + options.name + ": the launcher's name has " + *problem);
     }
     layout.add({launcherName, {}, false, "the launcher"}, findings);
     std::vector<std::string> libs;
@@ -707,8 +682,13 @@ int buildImage(const ImageOptions& options) {
             layout.add({*inside, file->source, false, "--file " + spec}, findings);
         }
     }
-    addClassPath(p, libs, read, findings);
+    return libs;
+}
 
+// The launcher's resources: the configuration's [executable] table, with the application's version where
+// the table leaves the file and product version open.
+ExecutableSettings executableSettings(const Configuration& config, const ImageOptions& options,
+                                      Findings& findings) {
     toml::table executable = config.executable.value_or(toml::table{});
     addVersion(executable, options.version, findings);
     ExecutableSettings settings;
@@ -717,7 +697,76 @@ int buildImage(const ImageOptions& options) {
         !readExecutableSettings(executable, options.configFile.parent_path(), settings, problem)) {
         findings.error(options.configFile.string() + ": " + problem);
     }
+    return settings;
+}
 
+void checkOutputs(const fs::path& output, const std::optional<fs::path>& zip, const std::string& launcherName,
+                  const ReadOptions& read, Findings& findings) {
+    if (std::optional<std::string> problem = outputProblem(output, launcherName, read)) {
+        findings.error(*problem);
+    }
+    if (zip && !zip->lexically_relative(output).empty() && *zip->lexically_relative(output).begin() != "..") {
+        findings.error("the zip " + zip->string() + " would be inside the image directory");
+    }
+}
+
+int writeOutputs(const fs::path& output, const std::optional<fs::path>& zip, const Layout& layout,
+                 const std::string& launcherName, const std::string& launcher, int64_t time) {
+    std::string problem;
+    if (!writeImage(output, layout, launcher, problem)) {
+        std::cerr << "morix-build: error: " << problem << "\n";
+        return kBadInput;
+    }
+    const auto files = std::count_if(layout.entries().begin(), layout.entries().end(),
+                                     [](const auto& entry) { return !entry.second.directory; });
+    std::cout << "wrote " << output.string() << " (" << files << " files; the launcher " << launcherName
+              << ", " << launcher.size() << " bytes)\n";
+    if (!zip) {
+        return 0;
+    }
+    if (!writeZipFile(*zip, layout, output, time, problem)) {
+        std::cerr << "morix-build: error: " << problem << "\n";
+        return kBadInput;
+    }
+    std::error_code ec;
+    std::cout << "wrote " << zip->string() << " (" << fs::file_size(*zip, ec) << " bytes)\n";
+    return 0;
+}
+
+} // namespace
+
+int buildImage(const ImageOptions& options) {
+    Findings findings(options.configFile);
+    fs::path output = fs::absolute(options.output).lexically_normal();
+    if (!output.has_filename()) {
+        output = output.parent_path();
+    }
+    const std::string launcherName =
+        (options.name.empty() ? utf8Of(options.configFile.stem()) : options.name) + ".exe";
+    const fs::path zip =
+        options.zip ? fs::absolute(*options.zip).lexically_normal() : fs::path(output.string() + ".zip");
+
+    ReadOptions read = diskReadOptions(options.configFile.parent_path(), options.runtimeJar);
+    // The required archives are checked against the image, not against the configuration's directory.
+    read.fileExists = nullptr;
+    std::optional<std::string> text = read.readFile(options.configFile);
+    if (!text) {
+        std::cerr << "morix-build: " << options.configFile.string() << ": cannot read the file\n";
+        return kBadInput;
+    }
+    Configuration config = readConfiguration(options.configFile.string(), *text, read);
+    findings.add(config);
+    if (!config.payload) {
+        findings.print();
+        return kBadInput;
+    }
+    Payload& p = *config.payload;
+    addMainClass(p, options.mainClass, read, findings);
+    Layout layout;
+    addClassPath(p, placeGivenFiles(options, launcherName, layout, findings), read, findings);
+    const ExecutableSettings settings = executableSettings(config, options, findings);
+
+    std::string problem;
     std::optional<std::string> templateImage = read.readFile(options.templateFile);
     std::optional<payload::PeLayout> pe =
         templateImage ? payload::readPeLayout(*templateImage, &problem) : std::nullopt;
@@ -727,18 +776,9 @@ int buildImage(const ImageOptions& options) {
     } else if (options.runtime) {
         placeRuntime(*options.runtime, p, pe->machine, layout, findings);
     }
-    const PathsInImage paths = checkPaths(p, layout, findings);
-    checkMainClass(p, layout, paths, findings);
+    checkMainClass(p, layout, checkPaths(p, layout, findings), findings);
+    checkOutputs(output, options.noZip ? std::optional<fs::path>() : zip, launcherName, read, findings);
 
-    const fs::path zip =
-        options.zip ? fs::absolute(*options.zip).lexically_normal() : fs::path(output.string() + ".zip");
-    if (std::optional<std::string> outputTaken = outputProblem(output, launcherName, read)) {
-        findings.error(*outputTaken);
-    }
-    if (!options.noZip && !zip.lexically_relative(output).empty() &&
-        *zip.lexically_relative(output).begin() != "..") {
-        findings.error("the zip " + zip.string() + " would be inside the image directory");
-    }
     std::optional<std::string> launcher;
     if (!findings.failed()) {
         templateImage = prepareTemplate(std::move(*templateImage), settings,
@@ -752,26 +792,8 @@ int buildImage(const ImageOptions& options) {
     if (findings.failed()) {
         return kBadInput;
     }
-    if (!writeImage(output, layout, *launcher, problem)) {
-        std::cerr << "morix-build: error: " << problem << "\n";
-        return kBadInput;
-    }
-    size_t files = 0;
-    for (const auto& [key, entry] : layout.entries()) {
-        files += entry.directory ? 0 : 1;
-    }
-    std::cout << "wrote " << output.string() << " (" << files << " files; the launcher " << launcherName
-              << ", " << launcher->size() << " bytes)\n";
-    if (options.noZip) {
-        return 0;
-    }
-    if (!writeZipFile(zip, layout, output, zipTimestamp(options), problem)) {
-        std::cerr << "morix-build: error: " << problem << "\n";
-        return kBadInput;
-    }
-    std::error_code ec;
-    std::cout << "wrote " << zip.string() << " (" << fs::file_size(zip, ec) << " bytes)\n";
-    return 0;
+    return writeOutputs(output, options.noZip ? std::optional<fs::path>() : zip, layout, launcherName,
+                        *launcher, zipTimestamp(options));
 }
 
 } // namespace morix::builder
