@@ -117,22 +117,22 @@ struct NamedSource {
 
 // "NAME=FILE", or with `nameOptional` also "FILE" (then named as the file is). A name holds no path
 // separator then, so a path whose directory has a "=" in its name still reads as a path.
-std::optional<NamedSource> namedSource(const std::string& spec, bool nameOptional, const std::string& option,
+std::optional<NamedSource> namedSource(const std::string& given, bool nameOptional, const std::string& option,
                                        Findings& findings) {
-    const size_t equals = spec.find('=');
+    const size_t equals = given.find('=');
     NamedSource named;
     if (equals != std::string::npos &&
-        (!nameOptional || spec.substr(0, equals).find_first_of("/\\") == std::string::npos)) {
-        named = {spec.substr(0, equals), fs::u8path(spec.substr(equals + 1))};
+        (!nameOptional || given.substr(0, equals).find_first_of("/\\") == std::string::npos)) {
+        named = {given.substr(0, equals), fs::u8path(given.substr(equals + 1))};
     } else if (nameOptional) {
-        named = {utf8Of(fs::u8path(spec).filename()), fs::u8path(spec)};
+        named = {utf8Of(fs::u8path(given).filename()), fs::u8path(given)};
     } else {
-        findings.error(option + " " + spec + ": expected NAME=FILE");
+        findings.error(option + " " + given + ": expected NAME=FILE");
         return std::nullopt;
     }
     std::error_code ec;
     if (!fs::is_regular_file(named.source, ec)) {
-        findings.error(option + " " + spec + ": " + named.source.string() + " is not a file");
+        findings.error(option + " " + given + ": " + named.source.string() + " is not a file");
         return std::nullopt;
     }
     return named;
@@ -276,34 +276,34 @@ std::vector<std::string> placeGivenFiles(const ImageOptions& options, const std:
     }
     layout.add({launcherName, {}, false, "the launcher"}, findings);
     std::vector<std::string> libs;
-    for (const std::string& spec : options.libs) {
-        std::optional<NamedSource> lib = namedSource(spec, true, "--lib", findings);
+    for (const std::string& given : options.libs) {
+        std::optional<NamedSource> lib = namedSource(given, true, "--lib", findings);
         if (!lib) {
             continue;
         }
         if (std::optional<std::string> problem = namePartProblem(lib->name)) {
-            findings.error("--lib " + spec + ": the name has " + *problem);
+            findings.error("--lib " + given + ": the name has " + *problem);
             continue;
         }
-        layout.add({std::string(kLibDirectory) + "/" + lib->name, lib->source, false, "--lib " + spec},
+        layout.add({std::string(kLibDirectory) + "/" + lib->name, lib->source, false, "--lib " + given},
                    findings);
         libs.push_back(lib->name);
     }
-    for (const std::string& spec : options.files) {
-        std::optional<NamedSource> file = namedSource(spec, false, "--file", findings);
+    for (const std::string& given : options.files) {
+        std::optional<NamedSource> file = namedSource(given, false, "--file", findings);
         std::optional<std::string> inside = file ? insideImage(file->name) : std::nullopt;
         if (file && !inside) {
-            findings.error("--file " + spec + ": " + file->name + " is not a place inside the image");
+            findings.error("--file " + given + ": " + file->name + " is not a place inside the image");
         }
         bool valid = inside.has_value();
         for (const std::string& part : inside ? splitAt(*inside, '/') : std::vector<std::string>{}) {
             if (std::optional<std::string> problem = namePartProblem(part); problem && valid) {
-                findings.error("--file " + spec + ": the name has " + *problem);
+                findings.error("--file " + given + ": the name has " + *problem);
                 valid = false;
             }
         }
         if (valid) {
-            layout.add({*inside, file->source, false, "--file " + spec}, findings);
+            layout.add({*inside, file->source, false, "--file " + given}, findings);
         }
     }
     return libs;
