@@ -67,6 +67,7 @@ zip=$work/first/target/$name.zip
 
 expected_files() {
     echo hello.exe
+    echo hello.vmoptions
     echo lib/commons-lang3-3.12.0.jar
     echo lib/hello-$version.jar
     (cd "$win32/bridged-jdk" && find -L . -type f | sed 's|^\./|jre/|')
@@ -95,6 +96,7 @@ WINE_RUN_TIMEOUT=120 "$root/cmake/wine-run.sh" "$work/windows/morix-build.exe" i
     --name hello --runtime-jar "$(windows_path "$tools/morix-runtime.jar")" --version $version \
     --main-class com.example.hello.MavenHello --lib "hello-$version.jar=$(windows_path "$work/first/target/hello-$version.jar")" \
     --lib "commons-lang3-3.12.0.jar=$(windows_path "$image/lib/commons-lang3-3.12.0.jar")" \
+    --file "hello.vmoptions=$(windows_path "$work/first/src/main/morix/image/hello.vmoptions")" \
     --runtime "$(windows_path "$win32/bridged-jdk")" --timestamp 1767225600 >"$work/windows.log" 2>&1 ||
     fail "the Windows morix-build: $(cat "$work/windows.log")"
 cmp -s "$zip" "$work/windows/$name.zip" || fail "the Windows morix-build made another zip than the Linux one"
@@ -117,7 +119,7 @@ ProductVersion = $windows_version
 EOF
 
 # run_launcher BITS LAUNCHER: the application through the bridged runtime beside the launcher, its
-# dependency from lib/.
+# dependency from lib/, its greeting from hello.vmoptions beside the launcher.
 run_launcher() {
     local out code
     if [ "$1" = 32 ]; then
@@ -127,7 +129,7 @@ run_launcher() {
         out=$(WINE_RUN_TIMEOUT=120 "$root/cmake/wine-run.sh" "$2" /run alice Bob 2>&1)
     fi
     code=$?
-    if [ "$code" -ne 0 ] || ! grep -q "^Hello, Alice and Bob!" <<<"$out" ||
+    if [ "$code" -ne 0 ] || ! grep -q "^Good day, Alice and Bob!" <<<"$out" ||
         ! grep -q "^commons-lang3 from lib/commons-lang3-3.12.0.jar" <<<"$out"; then
         fail "the $1-bit launcher ran with exit code $code: $out"
     fi
