@@ -116,16 +116,17 @@ struct NamedSource {
 };
 
 // "NAME=FILE", or with `nameOptional` also "FILE" (then named as the file is). A name holds no path
-// separator then, so a path whose directory has a "=" in its name still reads as a path.
+// separator then, so a path whose directory has a "=" in its name still reads as a path. The texts are
+// in the command line's encoding, as every path option of the builder is.
 std::optional<NamedSource> namedSource(const std::string& given, bool nameOptional, const std::string& option,
                                        Findings& findings) {
     const size_t equals = given.find('=');
     NamedSource named;
     if (equals != std::string::npos &&
         (!nameOptional || given.substr(0, equals).find_first_of("/\\") == std::string::npos)) {
-        named = {given.substr(0, equals), fs::u8path(given.substr(equals + 1))};
+        named = {utf8Of(fs::path(given.substr(0, equals))), fs::path(given.substr(equals + 1))};
     } else if (nameOptional) {
-        named = {utf8Of(fs::u8path(given).filename()), fs::u8path(given)};
+        named = {utf8Of(fs::path(given).filename()), fs::path(given)};
     } else {
         findings.error(option + " " + given + ": expected NAME=FILE");
         return std::nullopt;
@@ -366,7 +367,7 @@ int buildImage(const ImageOptions& options) {
         output = output.parent_path();
     }
     const std::string launcherName =
-        (options.name.empty() ? utf8Of(options.configFile.stem()) : options.name) + ".exe";
+        utf8Of(options.name.empty() ? options.configFile.stem() : fs::path(options.name)) + ".exe";
     const fs::path zip =
         options.zip ? fs::absolute(*options.zip).lexically_normal() : fs::path(output.string() + ".zip");
 
