@@ -2,6 +2,7 @@
 // what a launcher carries, writes a starter configuration and prints the configuration reference.
 #include "config.h"
 #include "executable_config.h"
+#include "image.h"
 #include "inspect.h"
 #include "key_table.h"
 #include "named_form.h"
@@ -299,6 +300,36 @@ int main(int argc, char** argv) {
     initCommand->add_option("--jar", jar, "the application's jar, relative to the launcher")->required();
     initCommand->add_option("-o,--output", initOutput, "the configuration to write (default app.toml)");
 
+    morix::builder::ImageOptions image;
+    std::optional<fs::path> imageZip;
+    CLI::App* imageCommand = app.add_subcommand(
+        "image", "write an application folder: the launcher, lib/ with the archives, a runtime, and its zip");
+    imageCommand->add_option("--template", image.templateFile, "the launcher template (morix-launcher.exe)")
+        ->required();
+    imageCommand->add_option("--config", image.configFile, "the configuration file (TOML)")->required();
+    imageCommand->add_option("-o,--output", image.output, "the image directory to write")->required();
+    imageCommand->add_option("--name", image.name,
+                             "the launcher's name without .exe (default: the configuration's)");
+    imageCommand->add_option("--lib", image.libs, "[NAME=]FILE: an archive for lib/ (repeatable)");
+    imageCommand->add_option("--file", image.files,
+                             "NAME=FILE: another file, at NAME in the image (repeatable)");
+    imageCommand->add_option("--runtime", image.runtime,
+                             "a Java runtime home, copied to the first directory of runtime.search");
+    imageCommand->add_option("--main-class", image.mainClass,
+                             "the main class, unless the configuration names one");
+    imageCommand->add_option("--version", image.version,
+                             "the application's version (such as 1.4.0-SNAPSHOT): the launcher's file and "
+                             "product version, unless [executable.version] gives them");
+    imageCommand->add_option("--runtime-jar", image.runtimeJar,
+                             "the morix-runtime.jar to include (default: the one beside morix-build)");
+    imageCommand->add_option("--zip", imageZip,
+                             "the zip to write (default: the image directory's path with .zip)");
+    imageCommand->add_flag("--no-zip", image.noZip, "write no zip");
+    imageCommand->add_option(
+        "--timestamp", image.timestamp,
+        "the time of the zip's entries in seconds since 1970 (default: SOURCE_DATE_EPOCH, "
+        "else 1980-01-01)");
+
     CLI::App* referenceCommand =
         app.add_subcommand("reference", "print the configuration reference (docs/configuration.md)");
 
@@ -314,6 +345,13 @@ int main(int argc, char** argv) {
     }
     if (*buildCommand) {
         return build(templateFile, configFile, output, dropSignature);
+    }
+    if (*imageCommand) {
+        image.zip = imageZip;
+        if (!image.runtimeJar) {
+            image.runtimeJar = defaultRuntimeJar();
+        }
+        return morix::builder::buildImage(image);
     }
     if (*initCommand) {
         return init(mainClass, jar, initOutput);
