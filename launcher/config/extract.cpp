@@ -137,6 +137,7 @@ void createAppTempDir() {
         appTempDir = formatNarrow("%s_dir%d", marker.c_str(), static_cast<int>(std::time(nullptr)));
         logMessage(L"Temp dir3: %S", appTempDir.c_str());
         if (CreateDirectoryA(appTempDir.c_str(), nullptr)) {
+            holdTempDirOwner(appTempDir);
             return;
         }
         logMessage(L"Could not create dir (%d)", static_cast<int>(GetLastError()));
