@@ -291,3 +291,36 @@ TEST_F(JavaServiceTest, AChildWhoseHostIsKilledStopsAndRemovesItsTemporaryDirect
     EXPECT_EQ(awaitTrace(L"service-stopped.txt", 5000), "shutdown hook ran\n");
     EXPECT_TRUE(waitUntil(10000, [&] { return !pathExists(tempDir); })) << narrow(tempDir);
 }
+
+// A VM that no longer reads the stop line never starts its own time limit: the host's bound ends it.
+TEST_F(JavaServiceTest, AnApplicationThatNoLongerReadsTheStopLineIsEndedAtTheHostsBound) {
+    const std::wstring name = uniqueName();
+    makeApplication(name, {{123, "-Dmorix.stopTimeout=2"}});
+    ASSERT_EQ(run(launcher_, L"/install").exitCode, 0u);
+    ASSERT_EQ(run(launcher_, L"/start " + name + L" deaf").exitCode, 0u);
+    ASSERT_EQ(awaitTrace(L"service-started.txt"), "args=[deaf]\n");
+    const std::wstring tempDir = wide(awaitTrace(L"service-temp.txt"));
+    const DWORD hostPid = queryStatus(name).dwProcessId;
+    std::vector<PROCESSENTRY32W> running = processesOf(launcher_);
+    ASSERT_EQ(running.size(), 2u);
+    const DWORD childPid =
+        running[0].th32ProcessID == hostPid ? running[1].th32ProcessID : running[0].th32ProcessID;
+    UniqueHandle javaChild(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, childPid));
+    ASSERT_TRUE(javaChild);
+
+    const ULONGLONG start = GetTickCount64();
+    ProcessResult stop = run(launcher_, L"/stop", {}, 120000);
+    const ULONGLONG milliseconds = GetTickCount64() - start;
+    std::printf("the stop of an application deaf to it took %llu ms (bound 2 s + 10 s)\n", milliseconds);
+    EXPECT_EQ(stop.output, "Stopping service '" + narrow(name) + "'.\nService stopped\n");
+    EXPECT_GE(milliseconds, 11000u);
+    EXPECT_LE(milliseconds, 12000u + 8000u);
+    SERVICE_STATUS_PROCESS status = queryStatus(name);
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+    EXPECT_EQ(status.dwServiceSpecificExitCode, 5001u);
+    EXPECT_EQ(exitCodeWithin(javaChild, 5000), std::optional<DWORD>(5001));
+    EXPECT_FALSE(pathExists(traces_ + L"\\service-stopped.txt")); // ended from outside: no hook ran
+    // The host removes what the ended child could not.
+    EXPECT_TRUE(waitUntil(10000, [&] { return !pathExists(tempDir); })) << narrow(tempDir);
+}
