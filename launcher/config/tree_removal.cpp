@@ -211,6 +211,15 @@ bool isPlainChildName(std::wstring_view name) {
 
 bool deleteThroughHandle(RemovalEntry& entry, const std::wstring& path) {
     if (entry.attributes & FILE_ATTRIBUTE_READONLY) {
+        // The attributes belong to the file, not to this name of it: a file that has other names (a hard
+        // link planted to a file elsewhere) keeps them as they are.
+        FILE_STANDARD_INFO standard{};
+        if (!GetFileInformationByHandleEx(entry.handle.get(), FileStandardInfo, &standard, sizeof standard) ||
+            standard.NumberOfLinks > 1) {
+            logError(L"%s is read-only and has other names; left alone", path.c_str());
+            entry.handle.reset();
+            return false;
+        }
         FILE_BASIC_INFO basic{};
         basic.FileAttributes = entry.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
         if (basic.FileAttributes == 0) {

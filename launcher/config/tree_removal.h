@@ -63,7 +63,8 @@ std::wstring finalDirectoryPath(const std::wstring& path);
 // True for a name that the walk may append to a path: not empty, not "." or "..", without "\", "/", ":".
 bool isPlainChildName(std::wstring_view name);
 
-// Deletes an opened entry through its handle (a read-only one after clearing that), then closes it.
+// Deletes an opened entry through its handle, then closes it. A read-only file loses that attribute first,
+// unless it has other names, whose attributes are the same: then it stays.
 bool deleteThroughHandle(RemovalEntry& entry, const std::wstring& path);
 
 // Removes everything below an opened and checked directory whose final path is `path`, except the

@@ -44,7 +44,8 @@ bool entryExists(const std::wstring& path) {
 } // namespace
 
 bool plantSymbolicLink(const std::wstring& link, const std::wstring& target) {
-    const DWORD flags = (GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    const DWORD flags = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
                             ? SYMBOLIC_LINK_FLAG_DIRECTORY
                             : 0;
     if (CreateSymbolicLinkW(link.c_str(), target.c_str(), flags) && entryExists(link)) {

@@ -124,6 +124,20 @@ TEST_F(HostileTempRootTest, LinksNamedLikeALeftoverOrAMarkerAreLeftAloneWithWhat
         << log();
 }
 
+// The diagnostic log goes into the same root: a link named like the next log file, even one that points
+// at nothing yet, is never written through.
+TEST_F(HostileTempRootTest, ALinkNamedLikeTheLogFileIsPassedOver) {
+    const std::wstring target = dir_.file(L"made-by-the-launcher.txt");
+    // Planted while its target exists, since Windows programs under Wine do not see a link to nothing.
+    writeFile(target, "");
+    plant(tmp_ + L"\\vrk_nlog_1.log", target);
+    ASSERT_TRUE(DeleteFileW(target.c_str()));
+
+    start();
+    EXPECT_FALSE(pathExists(target));
+    EXPECT_TRUE(contains(readLog(tmp_, 2), "] extracting files\n")) << readLog(tmp_, 2);
+}
+
 TEST_F(HostileTempRootTest, ANameThatTheAnsiFunctionsMapOntoSeparatorsStaysInsideTheLeftover) {
     const std::wstring leftover = makeLeftover(L"mrxB1");
     // Fullwidth reverse solidus and full stops: "a\..\..\..\victim" through the ANSI functions' best fit,
@@ -144,9 +158,17 @@ TEST_F(HostileTempRootTest, ALinkInsideALeftoverIsNeverFollowed) {
     writeFile(leftover + L"\\lib\\a.jar", "ours");
     plant(leftover + L"\\lib\\data", victim_);
     plant(leftover + L"\\notes.txt", victimFile_);
+    // A second name of a read-only file elsewhere: the file's attributes are not this name's to change.
+    const std::wstring readOnly = dir_.file(L"read-only.txt");
+    writeFile(readOnly, "theirs, read-only");
+    SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
+    ASSERT_TRUE(CreateHardLinkW((leftover + L"\\lib\\b.jar").c_str(), readOnly.c_str(), nullptr));
 
     start();
     expectVictimIntact();
+    EXPECT_EQ(readFile(readOnly), "theirs, read-only");
+    EXPECT_TRUE(GetFileAttributesW(readOnly.c_str()) & FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_FALSE(pathExists(leftover + L"\\app.jar"));
     EXPECT_FALSE(pathExists(leftover + L"\\lib\\a.jar"));
 }

@@ -145,6 +145,16 @@ protected:
         return readFile(path);
     }
 
+    // The service's child: the process of the launcher that is not the host; 0 unless there are just the two.
+    DWORD childOf(const std::wstring& name) {
+        const DWORD hostPid = queryStatus(name).dwProcessId;
+        std::vector<PROCESSENTRY32W> running = processesOf(launcher_);
+        if (running.size() != 2) {
+            return 0;
+        }
+        return running[0].th32ProcessID == hostPid ? running[1].th32ProcessID : running[0].th32ProcessID;
+    }
+
     std::wstring app_;
     std::wstring traces_;
     std::wstring launcher_;
@@ -238,15 +248,8 @@ TEST_F(JavaServiceTest, AStopWhoseShutdownHookNeverReturnsEndsWithinTheBoundAndT
     ASSERT_EQ(run(launcher_, L"/start " + name + L" hang-hook").exitCode, 0u);
     ASSERT_EQ(awaitTrace(L"service-started.txt"), "args=[hang-hook]\n");
     const std::wstring tempDir = wide(awaitTrace(L"service-temp.txt"));
-    const DWORD childPid = [&] {
-        for (const PROCESSENTRY32W& process : processesOf(launcher_)) {
-            if (process.th32ProcessID != queryStatus(name).dwProcessId) {
-                return process.th32ProcessID;
-            }
-        }
-        return DWORD{0};
-    }();
-    UniqueHandle javaChild(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, childPid));
+    UniqueHandle javaChild(
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, childOf(name)));
     ASSERT_TRUE(javaChild);
 
     const ULONGLONG start = GetTickCount64();
@@ -278,11 +281,8 @@ TEST_F(JavaServiceTest, AChildWhoseHostIsKilledStopsAndRemovesItsTemporaryDirect
     ASSERT_EQ(awaitTrace(L"service-started.txt"), "args=[]\n");
     const std::wstring tempDir = wide(awaitTrace(L"service-temp.txt"));
     const DWORD hostPid = queryStatus(name).dwProcessId;
-    std::vector<PROCESSENTRY32W> running = processesOf(launcher_);
-    ASSERT_EQ(running.size(), 2u);
-    const DWORD childPid =
-        running[0].th32ProcessID == hostPid ? running[1].th32ProcessID : running[0].th32ProcessID;
-    UniqueHandle javaChild(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, childPid));
+    UniqueHandle javaChild(
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, childOf(name)));
     UniqueHandle host(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, hostPid));
     ASSERT_TRUE(javaChild && host);
 
@@ -300,12 +300,8 @@ TEST_F(JavaServiceTest, AnApplicationThatNoLongerReadsTheStopLineIsEndedAtTheHos
     ASSERT_EQ(run(launcher_, L"/start " + name + L" deaf").exitCode, 0u);
     ASSERT_EQ(awaitTrace(L"service-started.txt"), "args=[deaf]\n");
     const std::wstring tempDir = wide(awaitTrace(L"service-temp.txt"));
-    const DWORD hostPid = queryStatus(name).dwProcessId;
-    std::vector<PROCESSENTRY32W> running = processesOf(launcher_);
-    ASSERT_EQ(running.size(), 2u);
-    const DWORD childPid =
-        running[0].th32ProcessID == hostPid ? running[1].th32ProcessID : running[0].th32ProcessID;
-    UniqueHandle javaChild(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, childPid));
+    UniqueHandle javaChild(
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, childOf(name)));
     ASSERT_TRUE(javaChild);
 
     const ULONGLONG start = GetTickCount64();
