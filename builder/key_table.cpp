@@ -2,6 +2,7 @@
 
 #include "command_line.h"
 
+#include "morix/stop_timeout.h"
 #include "morix/text_encoding.h"
 
 #include <algorithm>
@@ -650,7 +651,8 @@ std::optional<std::string> decodeJvmOptions(const Key&, Decoder& in) {
 }
 
 void encodeStopTimeout(const Key& key, const toml::node& value, Encoder& out) {
-    if (std::optional<int64_t> seconds = out.integer(value, key.dotted(), 1, kInt32Max)) {
+    if (std::optional<int64_t> seconds = out.integer(value, key.dotted(), payload::kMinStopTimeoutSeconds,
+                                                     payload::kMaxStopTimeoutSeconds)) {
         out.stopTimeoutOption = std::string(kStopTimeoutOption) + std::to_string(*seconds);
         if (!out.jvmOptionsAt) {
             out.jvmOptionsAt = value.source();
@@ -1517,11 +1519,12 @@ std::vector<Key> makeTable() {
                  .id = 149});
     t.push_back({.section = "service",
                  .name = "stop_timeout",
-                 .type = "integer (seconds, at least 1)",
+                 .type = "integer (seconds, 1 to 3600)",
                  .idsText = "123",
-                 .defaultText = "the Java side's own",
+                 .defaultText = "the Java side's own (20)",
                  .meaning = "How long the Java side waits for the application to end after a stop request; "
-                            "adds -Dmorix.stopTimeout=N after the JVM options.",
+                            "adds -Dmorix.stopTimeout=N after the JVM options. The service host ends a child "
+                            "that is still running 10 s after that.",
                  .example = "30",
                  .exampleIds = "123=-Dmorix.stopTimeout=30",
                  .ids = V{123},
@@ -1705,7 +1708,8 @@ void prepareSharedIds(Decoder& in) {
         const std::string& last = in.jvmOptions->back();
         if (last.starts_with(kStopTimeoutOption)) {
             std::optional<int64_t> seconds = canonicalInteger(last.substr(kStopTimeoutOption.size()));
-            if (seconds && *seconds >= 1 && *seconds <= kInt32Max) {
+            if (seconds && *seconds >= payload::kMinStopTimeoutSeconds &&
+                *seconds <= payload::kMaxStopTimeoutSeconds) {
                 in.stopTimeout = seconds;
                 in.jvmOptions->pop_back();
             }

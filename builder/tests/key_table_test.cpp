@@ -232,6 +232,9 @@ TEST(KeyTable, MistakesAreFoundAtTheirLineAndColumnWithWhatWasExpected) {
          "app.toml:2:17: error: application.class_path: unknown key 'archiv'; did you mean 'archive'?"},
         {"[service]\nstop_timeout = 0\n",
          "app.toml:2:16: error: service.stop_timeout: expected a whole number from 1"},
+        // The Java side honours at most an hour: a longer limit would silently become its default.
+        {"[service]\nstop_timeout = 7200\n",
+         "app.toml:2:16: error: service.stop_timeout: expected a whole number from 1 to 3600"},
         {"[launcher]\ntype = \"gui\"\n[service]\nstart = \"auto\"\n", "exclude each other"},
         {"[messages]\ninclude = [\"fr\"]\n",
          "app.toml:2:12: error: messages.include: the builder ships no message set \"fr\""},

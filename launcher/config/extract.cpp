@@ -8,6 +8,8 @@
 #include "frame/fatal.h"
 #include "frame/log.h"
 
+#include <sddl.h>
+
 #include <algorithm>
 #include <ctime>
 #include <memory>
@@ -59,6 +61,50 @@ void createFirstLevelDirectory(const std::string& name) {
             logError(L"CreateDirectoryA error %lu", error);
         }
     }
+}
+
+struct LocalMemoryFree {
+    void operator()(void* memory) const { LocalFree(memory); }
+};
+using LocalMemory = std::unique_ptr<void, LocalMemoryFree>;
+
+// A directory that only this account, SYSTEM and the administrators may enter, whatever the temporary
+// root hands down. In Windows' own temporary folder, where a service running as LocalSystem works, every
+// user may create entries in any directory below it: a link planted where an included file is about to
+// be written, or beside the jar the VM then reads, would otherwise decide what the service writes and
+// runs. None (logged) when the account cannot be read; the directory then gets the root's permissions.
+LocalMemory privateDirectorySecurity() {
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive())) {
+        logError(L"OpenProcessToken failed with error %lu", GetLastError());
+        return nullptr;
+    }
+    DWORD size = 0;
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    std::vector<uint64_t> user(size / sizeof(uint64_t) + 1);
+    wchar_t* sid = nullptr;
+    if (!GetTokenInformation(token.get(), TokenUser, user.data(),
+                             static_cast<DWORD>(user.size() * sizeof(uint64_t)), &size) ||
+        !ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid, &sid)) {
+        logError(L"GetTokenInformation or ConvertSidToStringSidW failed with error %lu", GetLastError());
+        return nullptr;
+    }
+    LocalMemory sidText(sid);
+    const std::wstring sddl = formatWide(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;%s)", sid);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                              nullptr)) {
+        logError(L"ConvertStringSecurityDescriptorToSecurityDescriptorW failed with error %lu",
+                 GetLastError());
+        return nullptr;
+    }
+    return LocalMemory(descriptor);
+}
+
+bool createPrivateDirectory(const std::string& path) {
+    const LocalMemory descriptor = privateDirectorySecurity();
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+    return CreateDirectoryA(path.c_str(), descriptor ? &attributes : nullptr) != FALSE;
 }
 
 uint32_t currentPosition(HANDLE file) {
@@ -136,7 +182,8 @@ void createAppTempDir() {
         }
         appTempDir = formatNarrow("%s_dir%d", marker.c_str(), static_cast<int>(std::time(nullptr)));
         logMessage(L"Temp dir3: %S", appTempDir.c_str());
-        if (CreateDirectoryA(appTempDir.c_str(), nullptr)) {
+        if (createPrivateDirectory(appTempDir)) {
+            holdTempDirOwner(appTempDir);
             return;
         }
         logMessage(L"Could not create dir (%d)", static_cast<int>(GetLastError()));

@@ -11,75 +11,88 @@
 #include <windows.h>
 
 #include <cwchar>
-#include <string_view>
+#include <optional>
 #include <utility>
 
 namespace morix {
 namespace {
 
-// Deeper trees than an application would make in its temporary directory are not descended into.
-constexpr int kMaxTreeDepth = 16;
-constexpr int kMaxTreeEntries = 100000;
-// What one start spends on the leftovers of earlier runs.
-constexpr int kMaxStaleEntries = 256;
-constexpr int kMaxStaleRemovals = 32;
-constexpr ULONGLONG kStaleCleanupMs = 2000;
+// What one start spends on the leftovers of earlier runs: entries touched, and time.
+constexpr int kStartEntryBudget = 1000;
+constexpr ULONGLONG kStartCleanupMs = 500;
+// A run's own directory at its end, and the helper after it, may take longer: whatever stays after this
+// goes to the helper, and after the helper to a later start.
+constexpr int kOwnEntryBudget = 100000;
+constexpr ULONGLONG kOwnCleanupMs = 3000;
+constexpr ULONGLONG kHelperCleanupMs = 20000;
+constexpr DWORD kHelperRetryMs = 100;
 // A marker without a directory may belong to a run that is just creating both, or to the output of a
 // runtime check in progress: only old ones are removed.
-constexpr ULONGLONG kOrphanMarkerAge100ns = 10ULL * 60 * 10000000;
-// The helper waits this long for its owner to end, then retries while the system lets go of the files.
+constexpr uint64_t kOrphanMarkerAge100ns = 10ULL * 60 * 10000000;
+// A directory without owner file and marker is an older launcher's whose run was lost, or whose marker
+// something else deleted while it runs: only one that has not changed for this long is taken for lost.
+constexpr uint64_t kUnmarkedDirectoryAge100ns = 30ULL * 24 * 3600 * 10000000;
+// The helper waits this long for its owner to end.
 constexpr DWORD kOwnerEndWaitMs = 120000;
-constexpr int kHelperAttempts = 100;
-constexpr DWORD kHelperRetryMs = 100;
-// The first line an owning run writes into its held marker, before it makes its directory. Launchers
-// built before the marker was held leave it empty: their directories are never taken for leftovers.
+// The first line an owning run writes into its held marker and owner file. Launchers built before the
+// marker was held leave the marker empty: their directories are never taken for leftovers on its word.
 constexpr std::string_view kMarkerSignature = "morix-owner 1";
 constexpr DWORD kMarkerReadLimit = 64;
 
-// Never destroyed: no exit handler may close the marker before the process has ended.
+// Never destroyed: no exit handler may close them before the process has ended.
 UniqueHandle& heldMarker() {
     static UniqueHandle* marker = new UniqueHandle;
     return *marker;
+}
+
+UniqueHandle& heldOwnerFile() {
+    static UniqueHandle* owner = new UniqueHandle;
+    return *owner;
 }
 
 void releaseTempMarker() {
     heldMarker().reset();
 }
 
-bool isHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+bool isHexDigit(wchar_t c) {
+    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
 }
 
-bool isDigits(std::string_view text) {
+bool isDigits(std::wstring_view text) {
     if (text.empty()) {
         return false;
     }
-    for (char c : text) {
-        if (c < '0' || c > '9') {
+    for (wchar_t c : text) {
+        if (c < L'0' || c > L'9') {
             return false;
         }
     }
     return true;
 }
 
-std::string_view lastComponent(std::string_view path) {
-    size_t slash = path.find_last_of("\\/");
-    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+bool endsWithTmp(std::wstring_view name) {
+    return name.size() >= 4 &&
+           CompareStringOrdinal(name.data() + name.size() - 4, 4, L".tmp", 4, TRUE) == CSTR_EQUAL;
+}
+
+std::wstring_view lastComponent(std::wstring_view path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring_view::npos ? path : path.substr(slash + 1);
 }
 
 // "mrx" and the hexadecimal number of GetTempFileName with ".tmp", or the decimal fallback name.
-bool isMarkerName(std::string_view name) {
-    if (name.size() < 4 || (name[0] | 0x20) != 'm' || (name[1] | 0x20) != 'r' || (name[2] | 0x20) != 'x') {
+bool isMarkerName(std::wstring_view name) {
+    if (name.size() < 4 || (name[0] | 0x20) != L'm' || (name[1] | 0x20) != L'r' || (name[2] | 0x20) != L'x') {
         return false;
     }
-    std::string_view number = name.substr(3);
-    if (endsWithNoCase(number, ".tmp")) {
+    std::wstring_view number = name.substr(3);
+    if (endsWithTmp(number)) {
         number.remove_suffix(4);
     }
     if (number.empty()) {
         return false;
     }
-    for (char c : number) {
+    for (wchar_t c : number) {
         if (!isHexDigit(c)) {
             return false;
         }
@@ -87,8 +100,14 @@ bool isMarkerName(std::string_view name) {
     return true;
 }
 
-bool exists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+uint64_t fileTimeValue(const FILETIME& time) {
+    return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+uint64_t now100ns() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return fileTimeValue(now);
 }
 
 bool writeMarkerSignature(HANDLE marker) {
@@ -111,45 +130,6 @@ bool isSignedMarker(HANDLE marker) {
            (content[kMarkerSignature.size()] == '\r' || content[kMarkerSignature.size()] == '\n');
 }
 
-// True when the marker is gone, or was signed by a run and is no longer held: then it is deleted here.
-// An unsigned marker (an older launcher's, or one a starting run has not written yet) is never deleted.
-bool releaseOrphanedMarker(const std::string& marker) {
-    // Reading shares everything, so that this look never keeps a starting run from holding its marker.
-    UniqueHandle file(CreateFileA(marker.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        const DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-    }
-    if (!isSignedMarker(file.get())) {
-        return false;
-    }
-    // While this handle is open the name stays with the file just read. Its owner holds it without delete
-    // sharing, so the deletion fails exactly while the owner lives.
-    return DeleteFileA(marker.c_str()) != 0;
-}
-
-// A directory "<marker>_dir<number>" beside the marker: the marker then is not alone.
-bool hasDirectoryBeside(const std::string& marker) {
-    WIN32_FIND_DATAA entry;
-    UniqueFindHandle find(FindFirstFileA((marker + "_dir*").c_str(), &entry));
-    if (!find) {
-        return false;
-    }
-    int seen = 0;
-    do {
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            return true;
-        }
-    } while (++seen < kMaxStaleEntries && FindNextFileA(find.get(), &entry));
-    return false;
-}
-
-uint64_t fileTimeValue(const FILETIME& time) {
-    return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
-
 uint64_t processCreationTime(HANDLE process) {
     FILETIME creation{}, exit{}, kernel{}, user{};
     if (!GetProcessTimes(process, &creation, &exit, &kernel, &user)) {
@@ -158,48 +138,201 @@ uint64_t processCreationTime(HANDLE process) {
     return fileTimeValue(creation);
 }
 
-// Removes everything below and the directory itself; links are removed, never followed.
-void removeTree(const std::string& directory, int depth, int& budget, bool logSteps) {
-    if (logSteps) {
-        logMessage(L"emptying %S", directory.c_str());
+// Who, by the files a run holds, owns a directory that is a real one in the root.
+enum class Owner {
+    ended,   // its proof is claimed (or it is old and has none): it may go
+    living,  // held by a running process
+    unknown, // an older launcher's, a proof that is no plain file, or one that cannot be opened
+};
+
+// Claims a proof file (the owner file or the marker): exists, is a plain file, and nobody holds it.
+Owner claimProof(const std::wstring& path, RemovalEntry& claim, bool& missing) {
+    missing = false;
+    switch (openForRemoval(path, claim, true)) {
+    case EntryCheck::opened:
+        if (claim.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
+            logError(L"%s is no plain file", path.c_str());
+            claim.handle.reset();
+            return Owner::unknown;
+        }
+        return Owner::ended;
+    case EntryCheck::gone:
+        missing = true;
+        return Owner::unknown;
+    case EntryCheck::inUse:
+        return Owner::living;
+    default:
+        return Owner::unknown;
     }
-    WIN32_FIND_DATAA entry;
-    UniqueFindHandle find(FindFirstFileA((directory + "\\*").c_str(), &entry));
-    if (find) {
-        do {
-            std::string_view name = entry.cFileName;
-            if (name == "." || name == "..") {
-                continue;
-            }
-            const std::string path = directory + "\\" + entry.cFileName;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
-                SetFileAttributesA(path.c_str(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
-            }
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (logSteps) {
-                    logMessage(L"attempting to remove %S (%d)", path.c_str(), 1);
-                }
-                if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && depth < kMaxTreeDepth) {
-                    removeTree(path, depth + 1, budget, logSteps);
-                } else {
-                    RemoveDirectoryA(path.c_str());
-                }
-            } else {
-                if (logSteps) {
-                    logMessage(L"attempting to delete %S", path.c_str());
-                }
-                DeleteFileA(path.c_str());
-            }
-        } while (--budget > 0 && FindNextFileA(find.get(), &entry));
-    }
-    find.reset();
-    RemoveDirectoryA(directory.c_str());
 }
 
-bool removeWholeTree(const std::string& directory, bool logSteps) {
-    int budget = kMaxTreeEntries;
-    removeTree(directory, 0, budget, logSteps);
-    return !exists(directory);
+// The owner file decides; where it is missing, the signed marker; where both are, the age.
+Owner findOwner(const std::wstring& directory, const RemovalEntry& opened, const std::wstring& marker,
+                RemovalEntry& ownerClaim, RemovalEntry& markerClaim) {
+    bool missing = false;
+    Owner owner = claimProof(directory + L"\\" + kOwnerFileName, ownerClaim, missing);
+    if (!missing) {
+        return owner;
+    }
+    owner = claimProof(marker, markerClaim, missing);
+    if (owner == Owner::ended && !isSignedMarker(markerClaim.handle.get())) {
+        markerClaim.handle.reset(); // an older launcher's, which may still run
+        return Owner::unknown;
+    }
+    if (missing) {
+        return opened.lastWriteTime + kUnmarkedDirectoryAge100ns < now100ns() ? Owner::ended : Owner::unknown;
+    }
+    return owner;
+}
+
+// Deletes the marker of a removed directory where it is still there, signed, and nobody holds it.
+void removeMarkerOf(const std::wstring& marker, RemovalEntry& markerClaim) {
+    if (!markerClaim.handle) {
+        bool missing = false;
+        if (claimProof(marker, markerClaim, missing) != Owner::ended ||
+            !isSignedMarker(markerClaim.handle.get())) {
+            return;
+        }
+    }
+    deleteThroughHandle(markerClaim, marker);
+}
+
+// A directory "<marker>_dir<number>" beside the marker: the marker then is not alone.
+bool hasDirectoryBeside(const std::wstring& marker, RemovalBudget& budget) {
+    WIN32_FIND_DATAW entry;
+    UniqueFindHandle find(FindFirstFileW((marker + L"_dir*").c_str(), &entry));
+    if (!find) {
+        return false;
+    }
+    do {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            return true;
+        }
+    } while (budget.take() && FindNextFileW(find.get(), &entry));
+    return budget.spent(); // not looked at to the end: taken as not alone
+}
+
+LeftoverOutcome removeOrphan(const std::wstring& root, std::wstring_view name, RemovalBudget& budget,
+                             bool logSteps) {
+    const std::wstring directory = root + L"\\" + std::wstring(name);
+    RemovalEntry opened;
+    const EntryCheck check = openForRemoval(directory, opened);
+    if (check == EntryCheck::gone || check == EntryCheck::inUse) {
+        return LeftoverOutcome::kept;
+    }
+    if (check != EntryCheck::opened || !(opened.attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (opened.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        logError(L"%s is a link or lies outside the temporary root; left alone", directory.c_str());
+        return LeftoverOutcome::kept;
+    }
+    const std::wstring marker = markerOfAppTempDir(directory);
+    RemovalEntry ownerClaim;
+    RemovalEntry markerClaim;
+    if (findOwner(directory, opened, marker, ownerClaim, markerClaim) != Owner::ended) {
+        return LeftoverOutcome::kept;
+    }
+    // The claimed proof stays until everything else has gone: a start that runs out of budget leaves
+    // the directory with its proof for the next one.
+    if (!removeDirectoryContents(opened, directory, ownerClaim.handle ? kOwnerFileName : L"", budget,
+                                 logSteps)) {
+        return LeftoverOutcome::leftSome;
+    }
+    if (ownerClaim.handle && !deleteThroughHandle(ownerClaim, directory + L"\\" + kOwnerFileName)) {
+        return LeftoverOutcome::leftSome;
+    }
+    if (!deleteThroughHandle(opened, directory)) {
+        return LeftoverOutcome::leftSome;
+    }
+    removeMarkerOf(marker, markerClaim);
+    return LeftoverOutcome::removed;
+}
+
+int removeStaleDirectories(const std::wstring& root, RemovalBudget& budget) {
+    WIN32_FIND_DATAW entry;
+    UniqueFindHandle find(FindFirstFileW((root + L"\\mrx*_dir*").c_str(), &entry));
+    if (!find) {
+        return 0;
+    }
+    int removed = 0;
+    do {
+        if (!budget.take()) {
+            break;
+        }
+        // Short names match the pattern too, so the long name is checked again.
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && isAppTempDirName(entry.cFileName) &&
+            removeOrphan(root, entry.cFileName, budget, false) == LeftoverOutcome::removed) {
+            logMessage(L"removed the stale temporary directory %s\\%s", root.c_str(), entry.cFileName);
+            ++removed;
+        }
+    } while (FindNextFileW(find.get(), &entry));
+    return removed;
+}
+
+int removeStaleMarkers(const std::wstring& root, RemovalBudget& budget) {
+    WIN32_FIND_DATAW entry;
+    UniqueFindHandle find(FindFirstFileW((root + L"\\mrx*.tmp").c_str(), &entry));
+    if (!find) {
+        return 0;
+    }
+    const uint64_t now = now100ns();
+    int removed = 0;
+    do {
+        if (!budget.take()) {
+            break;
+        }
+        const std::wstring_view name = entry.cFileName;
+        if ((entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+            !isMarkerName(name) || !endsWithTmp(name) ||
+            fileTimeValue(entry.ftLastWriteTime) + kOrphanMarkerAge100ns >= now) {
+            continue;
+        }
+        const std::wstring path = root + L"\\" + std::wstring(name);
+        // One beside a directory (an older launcher's, whose run may go on for days) is not alone and goes
+        // only with its directory; one that its owner holds cannot be claimed.
+        if (hasDirectoryBeside(path, budget)) {
+            continue;
+        }
+        RemovalEntry claim;
+        const EntryCheck check = openForRemoval(path, claim, true);
+        if (check == EntryCheck::elsewhere ||
+            (check == EntryCheck::opened && (claim.attributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
+            logError(L"%s is a link or lies outside the temporary root; left alone", path.c_str());
+        } else if (check == EntryCheck::opened && !(claim.attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                   deleteThroughHandle(claim, path)) {
+            ++removed;
+        }
+    } while (FindNextFileW(find.get(), &entry));
+    return removed;
+}
+
+// The helper removes only what a start would: a directory of the launcher's form directly in this
+// user's temporary root, not a link. Its final path, or none.
+std::optional<std::wstring> acceptedHelperDirectory(const std::wstring& directory, std::wstring& root) {
+    const size_t slash = directory.find_last_of(L'\\');
+    if (isRelativePath(directory) || slash == std::wstring::npos || !isAppTempDirName(directory)) {
+        return std::nullopt;
+    }
+    const std::optional<std::string> tempRoot = searchTempRoot();
+    if (!tempRoot) {
+        return std::nullopt;
+    }
+    root = finalDirectoryPath(narrowToWide(*tempRoot));
+    const std::wstring parent = finalDirectoryPath(directory.substr(0, slash));
+    if (root.empty() || parent.empty() ||
+        CompareStringOrdinal(root.c_str(), -1, parent.c_str(), -1, TRUE) != CSTR_EQUAL) {
+        return std::nullopt;
+    }
+    const std::wstring path = root + L"\\" + std::wstring(lastComponent(directory));
+    RemovalEntry opened;
+    const EntryCheck check = openForRemoval(path, opened);
+    if (check == EntryCheck::gone) {
+        return path; // already removed: nothing to refuse
+    }
+    if (check != EntryCheck::opened || !(opened.attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (opened.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        return std::nullopt;
+    }
+    return path;
 }
 
 bool startCleanupHelper(const std::string& directory) {
@@ -231,56 +364,37 @@ bool startCleanupHelper(const std::string& directory) {
     return true;
 }
 
-ULONGLONG now100ns() {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    return fileTimeValue(now);
-}
-
-int removeStaleDirectories(const std::string& root, ULONGLONG deadline) {
-    WIN32_FIND_DATAA entry;
-    UniqueFindHandle find(FindFirstFileA((root + "\\mrx*_dir*").c_str(), &entry));
-    if (!find) {
-        return 0;
+// The run's own directory: everything but the owner file first, which is let go only when nothing else
+// is left, so that no other start takes a directory still in use for a leftover.
+bool removeOwnDirectory(const std::string& directory, RemovalBudget& budget) {
+    const std::wstring wideDirectory = narrowToWide(directory);
+    const size_t slash = wideDirectory.find_last_of(L'\\');
+    const std::wstring root =
+        slash == std::wstring::npos ? std::wstring() : finalDirectoryPath(wideDirectory.substr(0, slash));
+    if (root.empty()) {
+        return false;
     }
-    int seen = 0;
-    int removed = 0;
-    do {
-        const std::string path = root + "\\" + entry.cFileName;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && isAppTempDirName(path) &&
-            removeOrphanedTempDir(path)) {
-            logMessage(L"removed the stale temporary directory %S", path.c_str());
-            ++removed;
-        }
-    } while (++seen < kMaxStaleEntries && removed < kMaxStaleRemovals && GetTickCount64() < deadline &&
-             FindNextFileA(find.get(), &entry));
-    return removed;
-}
-
-int removeStaleMarkers(const std::string& root, ULONGLONG deadline) {
-    WIN32_FIND_DATAA entry;
-    UniqueFindHandle find(FindFirstFileA((root + "\\mrx*.tmp").c_str(), &entry));
-    if (!find) {
-        return 0;
+    const std::wstring path = root + L"\\" + wideDirectory.substr(slash + 1);
+    RemovalEntry opened;
+    const EntryCheck check = openForRemoval(path, opened);
+    if (check == EntryCheck::gone) {
+        return true;
     }
-    const ULONGLONG now = now100ns();
-    int seen = 0;
-    int removed = 0;
-    do {
-        // Short names match the pattern too, so the long name is checked again.
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && isMarkerName(entry.cFileName) &&
-            endsWithNoCase(entry.cFileName, ".tmp") &&
-            fileTimeValue(entry.ftLastWriteTime) + kOrphanMarkerAge100ns < now) {
-            const std::string path = root + "\\" + entry.cFileName;
-            // A marker that its owner holds cannot be deleted; one beside a directory (an older launcher's,
-            // whose run may go on for days) is not alone, and goes only with its directory.
-            if (!hasDirectoryBeside(path) && DeleteFileA(path.c_str())) {
-                ++removed;
-            }
-        }
-    } while (++seen < kMaxStaleEntries && removed < kMaxStaleRemovals && GetTickCount64() < deadline &&
-             FindNextFileA(find.get(), &entry));
-    return removed;
+    if (check != EntryCheck::opened || (opened.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        logError(L"%s is no longer this run's directory; left alone", path.c_str());
+        return false;
+    }
+    if (!removeDirectoryContents(opened, path, kOwnerFileName, budget, true)) {
+        return false;
+    }
+    heldOwnerFile().reset();
+    const std::wstring ownerFile = path + L"\\" + kOwnerFileName;
+    RemovalEntry owner;
+    const EntryCheck ownerCheck = openForRemoval(ownerFile, owner);
+    if (ownerCheck == EntryCheck::opened) {
+        deleteThroughHandle(owner, ownerFile);
+    }
+    return deleteThroughHandle(opened, path);
 }
 
 } // namespace
@@ -304,6 +418,24 @@ bool holdTempMarker(const std::string& marker) {
     return true;
 }
 
+bool holdTempDirOwner(const std::string& directory) {
+    heldOwnerFile().reset();
+    const std::wstring path = narrowToWide(directory) + L"\\" + kOwnerFileName;
+    // Kept when the process ends, unlike the marker: a later start then finds it, unheld, and knows the
+    // directory's owner has ended even when something else has deleted the marker.
+    UniqueHandle handle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle) {
+        logError(L"CreateFileW of the owner file %s failed with error %lu", path.c_str(), GetLastError());
+        return false;
+    }
+    if (!writeMarkerSignature(handle.get())) {
+        logError(L"WriteFile of the owner file %s failed with error %lu", path.c_str(), GetLastError());
+    }
+    heldOwnerFile() = std::move(handle);
+    return true;
+}
+
 void cleanUpAppTempDir() {
     if (appTempDir.empty()) {
         releaseTempMarker();
@@ -311,78 +443,87 @@ void cleanUpAppTempDir() {
     }
     const std::string directory = appTempDir;
     appTempDir.clear();
-    if (removeWholeTree(directory, true)) {
+    RemovalBudget budget(kOwnEntryBudget, kOwnCleanupMs);
+    if (removeOwnDirectory(directory, budget)) {
         releaseTempMarker();
         return;
     }
-    // Open files (the VM keeps its class path open) go only with the process; the marker stays held
-    // until then, so that no other start takes the directory for a leftover before that.
+    // Open files (the VM keeps its class path open) go only with the process; the marker and the owner
+    // file stay held until then, so that no other start takes the directory for a leftover before that.
     logMessage(L"%S is still in use", directory.c_str());
     startCleanupHelper(directory);
 }
 
-bool isAppTempDirName(const std::string& path) {
-    std::string_view name = lastComponent(path);
-    const size_t dir = name.rfind("_dir");
-    if (dir == std::string_view::npos || !isMarkerName(name.substr(0, dir))) {
+bool isAppTempDirName(std::wstring_view path) {
+    const std::wstring_view name = lastComponent(path);
+    const size_t dir = name.rfind(L"_dir");
+    if (dir == std::wstring_view::npos || !isMarkerName(name.substr(0, dir))) {
         return false;
     }
-    std::string_view time = name.substr(dir + 4);
-    if (!time.empty() && time[0] == '-') {
+    std::wstring_view time = name.substr(dir + 4);
+    if (!time.empty() && time[0] == L'-') {
         time.remove_prefix(1);
     }
     return isDigits(time);
 }
 
-std::string markerOfAppTempDir(const std::string& directory) {
-    const size_t dir = directory.rfind("_dir");
-    return dir == std::string::npos ? std::string() : directory.substr(0, dir);
+std::wstring markerOfAppTempDir(const std::wstring& directory) {
+    const size_t dir = directory.rfind(L"_dir");
+    return dir == std::wstring::npos ? std::wstring() : directory.substr(0, dir);
 }
 
-bool removeOrphanedTempDir(const std::string& directory) {
-    const std::string marker = markerOfAppTempDir(directory);
-    if (marker.empty() || isRelativePath(directory)) {
-        return false;
+LeftoverOutcome removeLeftover(const std::wstring& root, std::wstring_view name, RemovalBudget& budget) {
+    const std::wstring finalRoot = finalDirectoryPath(root);
+    if (!isAppTempDirName(name) || lastComponent(name) != name || finalRoot.empty()) {
+        return LeftoverOutcome::kept;
     }
-    if (!releaseOrphanedMarker(marker)) {
-        return false; // held by its owner, which still runs, or left by a launcher that did not sign it
-    }
-    return removeWholeTree(directory, false);
+    return removeOrphan(finalRoot, name, budget, false);
 }
 
 void removeStaleTempDirs() {
-    const std::string& root = getTempRoot();
-    const ULONGLONG deadline = GetTickCount64() + kStaleCleanupMs;
-    const int directories = removeStaleDirectories(root, deadline);
-    const int markers = removeStaleMarkers(root, deadline);
-    if (directories > 0 || markers > 0) {
-        logMessage(L"removed %d stale temporary directories and %d markers", directories, markers);
-    }
+    RemovalBudget budget(kStartEntryBudget, kStartCleanupMs);
+    const std::wstring root = finalDirectoryPath(narrowToWide(getTempRoot()));
+    const int directories = root.empty() ? 0 : removeStaleDirectories(root, budget);
+    const int markers = root.empty() ? 0 : removeStaleMarkers(root, budget);
+    logMessage(
+        L"leftovers: %d entries touched (at most %d) in %I64u ms (at most %I64u); %d directories and %d "
+        L"markers removed",
+        budget.touched(), budget.limit(), static_cast<unsigned long long>(budget.elapsedMs()),
+        static_cast<unsigned long long>(kStartCleanupMs), directories, markers);
 }
 
 int runCleanupHelper(const ArgumentList& arguments) {
     if (arguments.size() != 4 || arguments[0] != kCleanupArgument) {
-        return 2;
+        logError(L"the cleanup helper takes a process id, its creation time and a directory");
+        return kHelperRefused;
     }
     const DWORD pid = static_cast<DWORD>(std::wcstoul(arguments[1].c_str(), nullptr, 10));
     const uint64_t created = std::wcstoull(arguments[2].c_str(), nullptr, 10);
-    const std::string directory = wideToNarrow(arguments[3]);
-    // Whatever the command line says, only a launcher's temporary directory is ever removed.
-    if (!isAppTempDirName(directory) || isRelativePath(directory)) {
-        return 2;
+    std::wstring root;
+    const std::optional<std::wstring> directory = acceptedHelperDirectory(arguments[3], root);
+    // Whatever the command line says, only a leftover in this user's temporary root is ever removed.
+    if (!directory) {
+        logError(L"the cleanup helper refuses %s: no launcher's directory in the temporary root",
+                 arguments[3].c_str());
+        return kHelperRefused;
     }
     UniqueHandle owner(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     if (owner && processCreationTime(owner.get()) == created &&
         WaitForSingleObject(owner.get(), kOwnerEndWaitMs) != WAIT_OBJECT_0) {
-        return 3; // still running: the next start removes the directory
+        return kHelperOwnerRunning; // the next start removes the directory
     }
-    for (int attempt = 0; attempt < kHelperAttempts; ++attempt) {
-        if (removeOrphanedTempDir(directory)) {
-            return 0;
+    // Retried while the system lets go of the ended owner's files.
+    const std::wstring name(lastComponent(*directory));
+    const ULONGLONG end = GetTickCount64() + kHelperCleanupMs;
+    for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64()) {
+        RemovalBudget budget(kOwnEntryBudget, end - now);
+        if (removeOrphan(root, name, budget, false) == LeftoverOutcome::removed ||
+            GetFileAttributesW(directory->c_str()) == INVALID_FILE_ATTRIBUTES) {
+            return kHelperRemoved;
         }
         Sleep(kHelperRetryMs);
     }
-    return 1;
+    return kHelperLeftSome;
 }
 
 } // namespace morix

@@ -63,10 +63,12 @@ bool writeUtf8(HANDLE file, const std::wstring& text) {
     return true;
 }
 
-// Creates the file with a byte-order mark and the first line; false when it cannot be created.
+// Creates the file with a byte-order mark and the first line; false, with the error code kept, when it
+// cannot be created. Only a new file: in a temporary root that other users share, a name that exists
+// may be a link that one of them planted there, and writing through it would write where they chose.
 bool createLogFile(LogState& state, const std::wstring& path) {
     UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         return false;
     }
@@ -95,15 +97,17 @@ void setUpLog(LogState& state) {
         directory += L'\\';
     }
     std::wstring path;
-    for (int n = 1; n <= 1000; ++n) {
-        path = formatWide(L"%svrk_nlog_%d.log", directory.c_str(), n);
-        if (!fileExists(path)) {
+    for (int n = 1; n <= 1000 && path.empty(); ++n) {
+        std::wstring candidate = formatWide(L"%svrk_nlog_%d.log", directory.c_str(), n);
+        if (createLogFile(state, candidate)) {
+            path = std::move(candidate);
+        } else if (const DWORD error = GetLastError();
+                   error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
             break;
         }
     }
-    if (!createLogFile(state, path)) {
+    if (path.empty() && createLogFile(state, L"c:\\vrk_nlog")) {
         path = L"c:\\vrk_nlog";
-        createLogFile(state, path);
     }
     state.path = path;
 }
@@ -121,9 +125,10 @@ void writeLine(const wchar_t* marker, const wchar_t* format, va_list args) {
         line += marker;
         line += formatWideList(format, args);
         line += L'\n';
-        UniqueHandle file(CreateFileW(state.path.c_str(), FILE_APPEND_DATA,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        // The file this process created: should it have gone since, no other is made in its place.
+        UniqueHandle file(CreateFileW(
+            state.path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (file) {
             writeUtf8(file.get(), line);
         }

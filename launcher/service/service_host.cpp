@@ -2,9 +2,15 @@
 
 #include "common/process.h"
 #include "common/text.h"
+#include "config/temp_cleanup.h"
 #include "frame/log.h"
 #include "frame/process_state.h"
+#include "windows/vm_options.h"
 
+#include "morix/stop_timeout.h"
+
+#include <algorithm>
+#include <charconv>
 #include <cwchar>
 
 namespace morix {
@@ -21,6 +27,11 @@ constexpr DWORD kChildStartFailure = 5000;
 // The service thread ends the process within milliseconds of its stopped report; this only bounds the
 // main thread's wait should it not.
 constexpr DWORD kHostEndGraceMs = 10000;
+// While a stop is pending the host reports progress this often (well within the wait hint), so that
+// whoever waits for the stop keeps waiting while the child is within its bound.
+constexpr DWORD kStopProgressMs = 10000;
+// A child ended through its handle is waited for this long before the service is reported stopped anyway.
+constexpr DWORD kTerminateWaitMs = 5000;
 
 SRWLOCK statusLock = SRWLOCK_INIT;
 std::atomic<bool> hostEnding{false};
@@ -160,11 +171,79 @@ void startOutputConsumer(UniqueHandle outputRead) {
     ExitProcess(0); // not reached: the process ends in the call above
 }
 
+// Set by the control handler once it has sent a stop or shutdown line: from then on the child's time is
+// bounded.
+HANDLE stopRequested() {
+    static UniqueHandle* event = new UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    return event->get();
+}
+
+// The child's stop bound: its Java side's own limit, as the child's options set it, and the margin.
+DWORD childStopBoundMs(const ArgumentList& ownArguments, const std::vector<std::wstring>& startParameters) {
+    ArgumentList childArguments(ownArguments.begin() + (ownArguments.empty() ? 0 : 1), ownArguments.end());
+    childArguments.insert(childArguments.end(), startParameters.begin(), startParameters.end());
+    const int seconds = childStopTimeoutSeconds(assembleConfiguredVmOptions(childArguments));
+    logMessage(L"the stop bound is %d s: the stop timeout of %d s and a margin of %d s",
+               seconds + static_cast<int>(kStopBoundMarginMs / 1000), seconds,
+               static_cast<int>(kStopBoundMarginMs / 1000));
+    return static_cast<DWORD>(seconds) * 1000 + kStopBoundMarginMs;
+}
+
+// Ends a child that outlived its bound: through its handle, since the child no longer listens.
+void endChild(HANDLE process) {
+    if (!TerminateProcess(process, kStopBoundExceeded)) {
+        logError(L"TerminateProcess of the child failed with error %lu", GetLastError());
+    }
+    const DWORD waited = WaitForSingleObject(process, kTerminateWaitMs);
+    if (waited != WAIT_OBJECT_0) {
+        logError(L"the child has not ended %lu ms after TerminateProcess (wait result %lu, error %lu)",
+                 kTerminateWaitMs, waited, GetLastError());
+    }
+    // What the ended child had no chance to remove: its directory, whose owner files it no longer holds.
+    removeStaleTempDirs();
+}
+
+// Waits for the child: without a limit while it serves, and from the stop request on within its bound,
+// past which the host ends it. True when the child ended by itself.
+bool awaitChild(HANDLE process, DWORD stopBoundMs) {
+    // The child is the service: until a stop is asked for, it runs as long as the service does.
+    const HANDLE events[] = {process, stopRequested()};
+    const DWORD first = WaitForMultipleObjects(2, events, FALSE, INFINITE);
+    if (first == WAIT_OBJECT_0) {
+        return true;
+    }
+    if (first == WAIT_FAILED) {
+        logError(L"WaitForMultipleObjects for the child failed with error %lu", GetLastError());
+    }
+    logMessage(L"waiting at most %lu ms for the child to end", stopBoundMs);
+    const ULONGLONG deadline = GetTickCount64() + stopBoundMs;
+    for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
+        const DWORD slice = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, kStopProgressMs));
+        const DWORD waited = WaitForSingleObject(process, slice);
+        if (waited == WAIT_OBJECT_0) {
+            return true;
+        }
+        if (waited == WAIT_FAILED) {
+            logError(L"WaitForSingleObject for the child failed with error %lu", GetLastError());
+            Sleep(slice);
+        }
+        if (!reportStatus([](SERVICE_STATUS& status) {
+                if (status.dwCurrentState == SERVICE_STOP_PENDING) {
+                    ++status.dwCheckPoint;
+                }
+            })) {
+            logError(L"SetServiceStatus 11 failed %d", static_cast<int>(GetLastError()));
+        }
+    }
+    logError(L"the child did not end within %lu s of the stop request; ending it", stopBoundMs / 1000);
+    endChild(process);
+    return false;
+}
+
 // Waits for the child, reports the end of the service when it was asked for or the child ended cleanly,
 // and ends the host at once: nothing in this process may run after the service has stopped.
-[[noreturn]] void superviseChild(UniqueHandle process, UniqueHandle thread) {
-    // The child is the service: it runs as long as the service does, so this wait has no limit.
-    WaitForSingleObject(process.get(), INFINITE);
+[[noreturn]] void superviseChild(UniqueHandle process, UniqueHandle thread, DWORD stopBoundMs) {
+    const bool endedByHost = !awaitChild(process.get(), stopBoundMs);
     DWORD exitCode = 0;
     if (!GetExitCodeProcess(process.get(), &exitCode)) {
         exitCode = 0;
@@ -172,7 +251,18 @@ void startOutputConsumer(UniqueHandle outputRead) {
     logMessage(L"process terminated with exit code %d", static_cast<int>(exitCode));
     // Set before the report below, which lets the dispatcher return on the main thread.
     hostEnding = true;
-    if (exitCode == 0 || currentState() == SERVICE_STOP_PENDING) {
+    if (endedByHost) {
+        if (!reportStatus([](SERVICE_STATUS& status) {
+                status.dwCurrentState = SERVICE_STOPPED;
+                status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
+                status.dwServiceSpecificExitCode = kStopBoundExceeded;
+            })) {
+            logError(L"SetServiceStatus 12 failed %d", static_cast<int>(GetLastError()));
+        }
+        logMessage(
+            L"service stopped: the host ended the child after the stop bound (service-specific code %lu)",
+            kStopBoundExceeded);
+    } else if (exitCode == 0 || currentState() == SERVICE_STOP_PENDING) {
         if (!reportState(SERVICE_STOPPED)) {
             logError(L"SetServiceStatus 10 failed %d", static_cast<int>(GetLastError()));
         }
@@ -291,6 +381,35 @@ DWORD readServicePriority() {
     }
 }
 
+int childStopTimeoutSeconds(const std::vector<std::string>& vmOptions) {
+    std::string_view value;
+    bool found = false;
+    for (const std::string& option : vmOptions) {
+        if (std::string_view(option).starts_with(payload::kStopTimeoutOption)) {
+            value = std::string_view(option).substr(payload::kStopTimeoutOption.size());
+            found = true;
+        }
+    }
+    // Read as the Java side reads it: trimmed of blanks and control characters, a decimal int with an
+    // optional sign.
+    while (!value.empty() && static_cast<unsigned char>(value.front()) <= ' ') {
+        value.remove_prefix(1);
+    }
+    while (!value.empty() && static_cast<unsigned char>(value.back()) <= ' ') {
+        value.remove_suffix(1);
+    }
+    if (value.starts_with('+') && value.size() > 1 && value[1] != '-') {
+        value.remove_prefix(1);
+    }
+    int seconds = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+    if (!found || error != std::errc() || end != value.data() + value.size() ||
+        seconds < payload::kMinStopTimeoutSeconds || seconds > payload::kMaxStopTimeoutSeconds) {
+        return payload::kDefaultStopTimeoutSeconds;
+    }
+    return seconds;
+}
+
 DWORD WINAPI consumeOutput(LPVOID readHandle) {
     UniqueHandle output(static_cast<HANDLE>(readHandle));
     logMessage(L"consuming output");
@@ -312,6 +431,7 @@ void WINAPI serviceControlHandler(DWORD control) {
             logError(L"SetServiceStatus 2 failed %d", static_cast<int>(GetLastError()));
         }
         sendShutdown(0);
+        SetEvent(stopRequested());
         break;
     case SERVICE_CONTROL_SHUTDOWN:
         if (!reportStatus([](SERVICE_STATUS& status) {
@@ -321,6 +441,7 @@ void WINAPI serviceControlHandler(DWORD control) {
             logError(L"SetServiceStatus 1 failed %d", static_cast<int>(GetLastError()));
         }
         sendShutdown(0);
+        SetEvent(stopRequested());
         break;
     default:
         if (!reportStatus([](SERVICE_STATUS&) {})) {
@@ -355,6 +476,7 @@ void WINAPI serviceMain(DWORD argc, LPWSTR* argv) {
     }
     std::optional<std::wstring> commandLine =
         buildChildCommandLine(ownArguments, serviceName, startParameters);
+    const DWORD stopBoundMs = childStopBoundMs(ownArguments, startParameters);
     ChildPipes pipes;
     ChildProcess child;
     if (commandLine && createChildPipes(pipes)) {
@@ -377,7 +499,7 @@ void WINAPI serviceMain(DWORD argc, LPWSTR* argv) {
     });
     logMessage(L"registering ConsoleCtrlHandler");
     SetConsoleCtrlHandler(consoleCtrlHandler, TRUE);
-    superviseChild(std::move(child.process), std::move(child.thread));
+    superviseChild(std::move(child.process), std::move(child.thread), stopBoundMs);
 }
 
 } // namespace morix

@@ -63,6 +63,15 @@ DWORD WINAPI consumeOutput(LPVOID readHandle);
 // The child's priority class from the registry, NORMAL_PRIORITY_CLASS when none is set.
 DWORD readServicePriority();
 
+// The stop's time limit that the child's Java side reads from these VM options: the value of the last
+// -Dmorix.stopTimeout= option, in seconds, or the Java side's default for none or one it refuses.
+int childStopTimeoutSeconds(const std::vector<std::string>& vmOptions);
+// Past the child's own limit, the host gives it this much more (the Java side's thread dump, the removal
+// of the child's directory at its exit, the end of the process) before it ends the child itself.
+inline constexpr DWORD kStopBoundMarginMs = 10000;
+// The service-specific exit code of a service whose child the host ended at the stop bound.
+inline constexpr DWORD kStopBoundExceeded = 5001;
+
 // The child's command line: the host's own arguments (program path first), the service name, the start
 // parameters and the restart marker, each written so that the child's tokenizer reads it back unchanged.
 // None (logged) when an argument holds both quote characters or the line exceeds the capacity: the

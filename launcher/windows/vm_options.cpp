@@ -381,4 +381,16 @@ void assembleVmOptions(VmArguments& vmArgs, const std::vector<std::string>& laun
     fillInitArgs(vmArgs);
 }
 
+VmOptionList assembleConfiguredVmOptions(const ArgumentList& arguments) {
+    VmOptionAssembler assembler;
+    addConfiguredOptions(assembler);
+    if (getConfigInt(166) != 0) {
+        addDefaultOptionsFile(assembler);
+    }
+    if (getConfigInt(125) != 0) {
+        addJavaArguments(assembler, arguments);
+    }
+    return std::move(assembler.options());
+}
+
 } // namespace morix

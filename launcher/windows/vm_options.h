@@ -27,6 +27,10 @@ struct VmArguments {
 
 void assembleVmOptions(VmArguments& vmArgs, const std::vector<std::string>& launcherProperties,
                        const ArgumentList& arguments);
+// What a process that runs no VM can know of a run's options: the configured ones, those of the default
+// options file (when it is read) and the -J arguments (when they count), in the order a run adds them.
+// The version-specific lines need the runtime found and are left out.
+VmOptionList assembleConfiguredVmOptions(const ArgumentList& arguments);
 
 // The option list while it is being assembled: options, class path directives and the stack of
 // options files being read.

@@ -158,6 +158,11 @@ void removeTree(const std::wstring& path) {
                 continue;
             }
             std::wstring child = path + L"\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                // A link: under Wine, removing it through its name would remove what it points at. The
+                // test that planted it removes it (planted_links.h).
+                continue;
+            }
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 removeTree(child);
             } else {

@@ -37,6 +37,7 @@ private:
     std::wstring path_;
 };
 
+// Removes a directory and everything below it; links are left alone, never followed.
 void removeTree(const std::wstring& path);
 void writeFile(const std::wstring& path, const std::string& content);
 std::string readFile(const std::wstring& path);

@@ -145,6 +145,16 @@ protected:
         return readFile(path);
     }
 
+    // The service's child: the process of the launcher that is not the host; 0 unless there are just the two.
+    DWORD childOf(const std::wstring& name) {
+        const DWORD hostPid = queryStatus(name).dwProcessId;
+        std::vector<PROCESSENTRY32W> running = processesOf(launcher_);
+        if (running.size() != 2) {
+            return 0;
+        }
+        return running[0].th32ProcessID == hostPid ? running[1].th32ProcessID : running[0].th32ProcessID;
+    }
+
     std::wstring app_;
     std::wstring traces_;
     std::wstring launcher_;
@@ -238,15 +248,8 @@ TEST_F(JavaServiceTest, AStopWhoseShutdownHookNeverReturnsEndsWithinTheBoundAndT
     ASSERT_EQ(run(launcher_, L"/start " + name + L" hang-hook").exitCode, 0u);
     ASSERT_EQ(awaitTrace(L"service-started.txt"), "args=[hang-hook]\n");
     const std::wstring tempDir = wide(awaitTrace(L"service-temp.txt"));
-    const DWORD childPid = [&] {
-        for (const PROCESSENTRY32W& process : processesOf(launcher_)) {
-            if (process.th32ProcessID != queryStatus(name).dwProcessId) {
-                return process.th32ProcessID;
-            }
-        }
-        return DWORD{0};
-    }();
-    UniqueHandle javaChild(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, childPid));
+    UniqueHandle javaChild(
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, childOf(name)));
     ASSERT_TRUE(javaChild);
 
     const ULONGLONG start = GetTickCount64();
@@ -278,16 +281,42 @@ TEST_F(JavaServiceTest, AChildWhoseHostIsKilledStopsAndRemovesItsTemporaryDirect
     ASSERT_EQ(awaitTrace(L"service-started.txt"), "args=[]\n");
     const std::wstring tempDir = wide(awaitTrace(L"service-temp.txt"));
     const DWORD hostPid = queryStatus(name).dwProcessId;
-    std::vector<PROCESSENTRY32W> running = processesOf(launcher_);
-    ASSERT_EQ(running.size(), 2u);
-    const DWORD childPid =
-        running[0].th32ProcessID == hostPid ? running[1].th32ProcessID : running[0].th32ProcessID;
-    UniqueHandle javaChild(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, childPid));
+    UniqueHandle javaChild(
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, childOf(name)));
     UniqueHandle host(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, hostPid));
     ASSERT_TRUE(javaChild && host);
 
     ASSERT_TRUE(TerminateProcess(host.get(), 1));
     EXPECT_EQ(exitCodeWithin(javaChild, 20000), std::optional<DWORD>(0));
     EXPECT_EQ(awaitTrace(L"service-stopped.txt", 5000), "shutdown hook ran\n");
+    EXPECT_TRUE(waitUntil(10000, [&] { return !pathExists(tempDir); })) << narrow(tempDir);
+}
+
+// A VM that no longer reads the stop line never starts its own time limit: the host's bound ends it.
+TEST_F(JavaServiceTest, AnApplicationThatNoLongerReadsTheStopLineIsEndedAtTheHostsBound) {
+    const std::wstring name = uniqueName();
+    makeApplication(name, {{123, "-Dmorix.stopTimeout=2"}});
+    ASSERT_EQ(run(launcher_, L"/install").exitCode, 0u);
+    ASSERT_EQ(run(launcher_, L"/start " + name + L" deaf").exitCode, 0u);
+    ASSERT_EQ(awaitTrace(L"service-started.txt"), "args=[deaf]\n");
+    const std::wstring tempDir = wide(awaitTrace(L"service-temp.txt"));
+    UniqueHandle javaChild(
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, childOf(name)));
+    ASSERT_TRUE(javaChild);
+
+    const ULONGLONG start = GetTickCount64();
+    ProcessResult stop = run(launcher_, L"/stop", {}, 120000);
+    const ULONGLONG milliseconds = GetTickCount64() - start;
+    std::printf("the stop of an application deaf to it took %llu ms (bound 2 s + 10 s)\n", milliseconds);
+    EXPECT_EQ(stop.output, "Stopping service '" + narrow(name) + "'.\nService stopped\n");
+    EXPECT_GE(milliseconds, 11000u);
+    EXPECT_LE(milliseconds, 12000u + 8000u);
+    SERVICE_STATUS_PROCESS status = queryStatus(name);
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+    EXPECT_EQ(status.dwServiceSpecificExitCode, 5001u);
+    EXPECT_EQ(exitCodeWithin(javaChild, 5000), std::optional<DWORD>(5001));
+    EXPECT_FALSE(pathExists(traces_ + L"\\service-stopped.txt")); // ended from outside: no hook ran
+    // The host removes what the ended child could not.
     EXPECT_TRUE(waitUntil(10000, [&] { return !pathExists(tempDir); })) << narrow(tempDir);
 }

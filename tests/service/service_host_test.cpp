@@ -2,6 +2,8 @@
 // its child follows a script and records what the host gave it.
 #include "service_fixture.h"
 
+#include <cstdlib>
+
 using namespace morix::test;
 using morix::payload::Payload;
 
@@ -205,4 +207,43 @@ TEST_F(ServiceHostTest, TheChildsPriorityComesFromTheRegistry) {
     setPriorityValue(name, REG_DWORD, std::string(reinterpret_cast<const char*>(&idle), 4));
     installAndStart(makeServiceProbe(named(name)));
     EXPECT_TRUE(contains(hostLogs(), "] using priority 64\n")) << hostLogs();
+}
+
+// The Java side's own limit needs a Java side that still reads the stop line; this child reads nothing.
+// The host ends it at the stop timeout plus its margin, and says so in the status and the log.
+TEST_F(ServiceHostTest, AChildThatIgnoresTheStopIsEndedAtTheBoundAndTheServiceSaysWhy) {
+    const std::wstring name = uniqueName();
+    Payload p = named(name);
+    p.strings.push_back({123, "-Xmx64m -Dmorix.stopTimeout=1"});
+    const std::wstring probe = makeServiceProbe(p);
+    writeScript(probe, "until=release\ntimeout-ms=120000\n");
+    installAndStart(probe);
+    const std::string started = awaitChildFile(probe, L"child-started.txt");
+    const DWORD childPid =
+        static_cast<DWORD>(std::strtoul(started.c_str() + started.find("pid=") + 4, nullptr, 10));
+    HANDLE child = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, childPid);
+    ASSERT_NE(child, nullptr);
+
+    const ULONGLONG begin = GetTickCount64();
+    ProcessResult stop = run(probe, L"/stop", {}, 120000);
+    const ULONGLONG seconds = (GetTickCount64() - begin) / 1000;
+    EXPECT_EQ(stop.output, "Stopping service '" + narrow(name) + "'.\nService stopped\n");
+    EXPECT_GE(seconds, 10u);
+    EXPECT_LE(seconds, 11u + 8u); // the bound, and the polling of the stop command
+    SERVICE_STATUS_PROCESS status = queryStatus(name);
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+    EXPECT_EQ(status.dwServiceSpecificExitCode, 5001u);
+    EXPECT_EQ(exitCodeOfHost(child), 5001u);
+    CloseHandle(child);
+    EXPECT_FALSE(pathExists(dir_.file(L"child-finished.txt")));
+    const std::string log = hostLogContaining("did not end within");
+    for (const char* line :
+         {"] the stop bound is 11 s: the stop timeout of 1 s and a margin of 10 s\n",
+          "] ERROR: the child did not end within 11 s of the stop request; ending it\n",
+          "] process terminated with exit code 5001\n",
+          "] service stopped: the host ended the child after the stop bound (service-specific code 5001)\n",
+          "] exiting\n"}) {
+        EXPECT_TRUE(contains(log, line)) << line << "\n" << log;
+    }
 }

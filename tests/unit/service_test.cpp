@@ -151,3 +151,18 @@ TEST(ServicePriority, OnlyAFourBytePriorityClassIsUsed) {
     RegDeleteValueW(priorities, serviceName.c_str());
     RegCloseKey(priorities);
 }
+
+// The host's bound rests on the limit the child's Java side will use: the same value, read the same way.
+TEST(ServiceHostStopBound, TheChildsLimitIsTheLastStopTimeoutOptionAsTheJavaSideReadsIt) {
+    EXPECT_EQ(childStopTimeoutSeconds({}), 20);
+    EXPECT_EQ(childStopTimeoutSeconds({"-Xmx64m", "-Dmorix.stopTimeout=5"}), 5);
+    EXPECT_EQ(childStopTimeoutSeconds({"-Dmorix.stopTimeout=5", "-Dmorix.stopTimeout=3600"}), 3600);
+    EXPECT_EQ(childStopTimeoutSeconds({"-Dmorix.stopTimeout= 7\t"}), 7);
+    EXPECT_EQ(childStopTimeoutSeconds({"-Dmorix.stopTimeout=+9"}), 9);
+    for (const char* refused : {"", "0", "-3", "3601", "2.5", "ten", "+", "+-4", "99999999999"}) {
+        EXPECT_EQ(childStopTimeoutSeconds(
+                      {"-Dmorix.stopTimeout=30", std::string("-Dmorix.stopTimeout=") + refused}),
+                  20)
+            << refused;
+    }
+}

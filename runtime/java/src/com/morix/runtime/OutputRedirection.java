@@ -1,5 +1,6 @@
 package com.morix.runtime;
 
+import java.io.FileDescriptor;
 import java.io.FileOutputStream;
 import java.io.IOException;
 import java.io.PrintStream;
@@ -12,7 +13,15 @@ import java.nio.file.Path;
  * runs, and the warning names the file.
  */
 final class OutputRedirection {
+    // The error output as the launcher set it up, apart from whatever System.err the application installs.
+    private static volatile FileDescriptor errorDescriptor = FileDescriptor.err;
+
     private OutputRedirection() {
+    }
+
+    /** The error file the launcher redirected standard error to, or the process's standard error. */
+    static FileDescriptor errorDescriptor() {
+        return errorDescriptor;
     }
 
     /**
@@ -23,17 +32,24 @@ final class OutputRedirection {
         boolean append = arguments.appendToFiles();
         Path outputPath = resolve(arguments.outputFile(), launcherDirectory);
         Path errorPath = resolve(arguments.errorFile(), launcherDirectory);
-        PrintStream output = outputPath == null ? null : open(outputPath, append, "output");
-        PrintStream error = null;
+        FileOutputStream outputFile = outputPath == null ? null : open(outputPath, append, "output");
+        FileOutputStream errorFile = null;
         if (errorPath != null) {
             // Two streams on one file would each keep their own position and overwrite each other.
-            error = output != null && sameFile(outputPath, errorPath) ? output : open(errorPath, append, "error");
+            errorFile = outputFile != null && sameFile(outputPath, errorPath) ? outputFile
+                    : open(errorPath, append, "error");
         }
+        PrintStream output = outputFile == null ? null : new PrintStream(outputFile, true);
         if (output != null) {
             System.setOut(output);
         }
-        if (error != null) {
-            System.setErr(error);
+        if (errorFile != null) {
+            System.setErr(errorFile == outputFile ? output : new PrintStream(errorFile, true));
+            try {
+                errorDescriptor = errorFile.getFD();
+            } catch (IOException e) {
+                // the process's standard error stays the one for the launcher's own reports
+            }
         }
     }
 
@@ -48,13 +64,13 @@ final class OutputRedirection {
         return path.toAbsolutePath().normalize();
     }
 
-    private static PrintStream open(Path path, boolean append, String streamName) {
+    private static FileOutputStream open(Path path, boolean append, String streamName) {
         try {
             Path parent = path.getParent();
             if (parent != null) {
                 Files.createDirectories(parent);
             }
-            return new PrintStream(new FileOutputStream(path.toFile(), append), true);
+            return new FileOutputStream(path.toFile(), append);
         } catch (IOException | RuntimeException e) {
             System.err.println("morix: standard " + streamName + " stays unredirected, " + path
                     + " cannot be opened: " + e);

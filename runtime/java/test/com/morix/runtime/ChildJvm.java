@@ -59,7 +59,12 @@ final class ChildJvm {
 
     /** Waits for the end (at most 60 s, then the child is killed) and returns the exit code. */
     int waitFor() throws InterruptedException {
-        if (!process.waitFor(60, TimeUnit.SECONDS)) {
+        return waitFor(60);
+    }
+
+    /** Waits for the end (at most the given seconds, then the child is killed) and returns the exit code. */
+    int waitFor(int seconds) throws InterruptedException {
+        if (!process.waitFor(seconds, TimeUnit.SECONDS)) {
             process.destroyForcibly();
             throw new IllegalStateException("child JVM did not end");
         }

@@ -9,6 +9,8 @@ import java.io.InputStreamReader;
 import java.io.OutputStream;
 import java.io.PrintStream;
 import java.nio.charset.StandardCharsets;
+import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.List;
 import org.junit.jupiter.api.Test;
 
@@ -16,7 +18,7 @@ import org.junit.jupiter.api.Test;
 class StopSequenceTest {
     private static final String STOP_APP = "com.morix.testapp.StopApp";
 
-    private static ChildJvm start(boolean service, String timeout, String hook) throws Exception {
+    private static ChildJvm start(boolean service, String timeout, String... application) throws Exception {
         List<String> options = ChildJvm.classPathOptions();
         if (service) {
             options.add("-Dmorix.isService=true");
@@ -24,7 +26,9 @@ class StopSequenceTest {
         options.add("-Dmorix.tempDir=/tmp/mrx1.tmp_dir1");
         options.add("-Dmorix.moduleName=/apps/app.exe");
         options.add("-Dmorix.stopTimeout=" + timeout);
-        ChildJvm child = ChildJvm.start(options, "false", STOP_APP, "", "", "false", "MyService", hook);
+        List<String> arguments = new ArrayList<>(Arrays.asList("false", STOP_APP, "", "", "false", "MyService"));
+        arguments.addAll(Arrays.asList(application));
+        ChildJvm child = ChildJvm.start(options, arguments.toArray(new String[0]));
         awaitReady(child);
         return child;
     }
@@ -83,6 +87,32 @@ class StopSequenceTest {
         assertTrue(errors.contains("\"application-hook\" RUNNABLE") || errors.contains("\"application-hook\" TIMED_WAITING"),
                 errors);
         assertTrue(errors.contains("com.morix.testapp.StopApp.sleepQuietly("), errors);
+    }
+
+    // The application's System.err is the application's: the halt must not wait for it.
+    @Test
+    void aStopWhoseErrorStreamBlocksIsStillHaltedAtTheBoundWithTheThreadsOnTheErrorOutput() throws Exception {
+        ChildJvm child = start(true, "2", "none", "listener-hangs", "err-blocks");
+        long start = System.nanoTime();
+        sendStopLine(child);
+        int exitCode = child.waitFor(20);
+        double seconds = (System.nanoTime() - start) / 1e9;
+        String errors = child.errors();
+        assertEquals(StopSequence.HALT_EXIT_CODE, exitCode, errors);
+        assertTrue(seconds >= 1.9 && seconds < 8, "ended after " + seconds + " s");
+        assertTrue(errors.contains("did not end within 2 s of the stop request; halting with exit code 124"),
+                errors);
+        assertTrue(errors.contains("com.morix.testapp.StopApp.awaitForever("), errors);
+    }
+
+    // An interrupt is no deadline: a listener that interrupts its thread group leaves the stop its time.
+    @Test
+    void aListenerThatInterruptsItsThreadGroupDoesNotCutTheStopShort() throws Exception {
+        ChildJvm child = start(true, "2", "slow=500", "listener-interrupts");
+        sendStopLine(child);
+        assertEquals(0, child.waitFor(20), child.errors());
+        assertEquals("listener SERVICE_STOP\nhook done\n", rest(child));
+        assertTrue(!child.errors().contains("did not end within"), child.errors());
     }
 
     @Test

@@ -15,8 +15,9 @@ import java.util.concurrent.TimeUnit;
  * argument is a directory (a path of the platform that Java runs on) where it leaves its traces, named by
  * its role: "service" in a service child, "run" otherwise. ROLE-started.txt holds the other arguments once
  * main runs, ROLE-temp.txt the launcher's temporary directory; ROLE-stopped.txt is written by a shutdown
- * hook, which with the argument "hang-hook" then never returns. It then waits for a file "release" in that
- * directory, at most two minutes, and returns.
+ * hook, which with the argument "hang-hook" then never returns. With the argument "deaf" it stops the
+ * thread that reads the host's stop line, as a VM hung elsewhere would leave it. It then waits for a file
+ * "release" in that directory, at most two minutes, and returns.
  */
 public final class ServiceApp {
     private static final long LONGEST_WAIT_MS = TimeUnit.MINUTES.toMillis(2);
@@ -35,6 +36,9 @@ public final class ServiceApp {
                 sleep(1000);
             }
         }, "service-app-hook"));
+        if (Arrays.asList(rest).contains("deaf")) {
+            suspendThread("morix-service-stop");
+        }
         write(traces.resolve(role + "-temp.txt"), System.getProperty("morix.tempDir", ""));
         write(traces.resolve(role + "-started.txt"), "args=" + Arrays.toString(rest) + "\n");
 
@@ -42,6 +46,16 @@ public final class ServiceApp {
         long end = System.currentTimeMillis() + LONGEST_WAIT_MS;
         while (!Files.exists(release) && System.currentTimeMillis() < end) {
             Thread.sleep(50);
+        }
+    }
+
+    // Deprecated for removal, and exactly what the test needs: a thread that never goes on.
+    @SuppressWarnings("removal")
+    private static void suspendThread(String name) {
+        for (Thread thread : Thread.getAllStackTraces().keySet()) {
+            if (thread.getName().equals(name)) {
+                thread.suspend();
+            }
         }
     }
 
