@@ -4,6 +4,7 @@
 #pragma once
 
 #include "diagnostic.h"
+#include "executable_settings.h"
 
 #include "morix/payload.h"
 
@@ -35,8 +36,8 @@ struct Configuration {
     std::optional<payload::Payload> payload; // none when there are errors
     std::vector<Diagnostic> errors;
     std::vector<Diagnostic> warnings;
-    // The [executable] table (launcher resources), handed on untouched.
-    std::optional<toml::table> executable;
+    // The [executable] table: what the builder writes into the launcher's resources.
+    ExecutableSettings executable;
 };
 
 // Reads a configuration from its text; `fileName` only names it in findings. Files are read through

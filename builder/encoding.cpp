@@ -151,6 +151,17 @@ std::optional<std::string> Encoder::narrow(const toml::node& node, const std::st
     return text;
 }
 
+std::optional<std::string> Encoder::narrowString(const toml::node& node, const std::string& key,
+                                                 size_t limit) {
+    std::optional<std::string> text = string(node, key);
+    return text ? narrow(node, key, *text, limit) : std::nullopt;
+}
+
+const toml::source_region* Encoder::sectionAt(const std::string& section) const {
+    auto it = sectionsAt.find(section);
+    return it == sectionsAt.end() ? nullptr : &it->second;
+}
+
 bool Encoder::onlyKeys(const toml::table& table, const std::string& key,
                        const std::vector<std::string>& allowed) {
     bool ok = true;

@@ -6,6 +6,8 @@
 #include "frame/fatal.h"
 #include "frame/log.h"
 
+#include "morix/message_ids.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -81,7 +83,7 @@ void unpackFile(const std::string& home, const std::string& packedPath) {
     if (!CreateProcessA(unpacker.c_str(), mutableCommandLine.data(), nullptr, nullptr, TRUE,
                         NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process)) {
         logMessage(L"could not create unpack process");
-        fatalErrorById(1009, L"20");
+        fatalErrorById(messages::kInternalError, L"20");
     }
     UniqueHandle processHandle(process.hProcess);
     UniqueHandle threadHandle(process.hThread);
