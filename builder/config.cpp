@@ -6,6 +6,7 @@
 #include "messages.h"
 
 #include "morix/config_ids.h"
+#include "morix/config_values.h"
 #include "morix/payload_format.h"
 #include "morix/text_encoding.h"
 
@@ -444,54 +445,9 @@ private:
             return;
         }
         for (const toml::node& node : *files) {
-            const toml::table* entry = out_.table(node, "files");
-            if (!entry || !out_.onlyKeys(*entry, "files", {"name", "source"})) {
-                continue;
+            if (std::optional<payload::IncludedFile> file = readFileEntry(node)) {
+                files_.push_back(std::move(*file));
             }
-            const toml::node* nameNode = entry->get("name");
-            const toml::node* sourceNode = entry->get("source");
-            if (!nameNode || !sourceNode) {
-                out_.error(entry->source(), "files", "every [[files]] entry needs a name and a source");
-                continue;
-            }
-            std::optional<std::string> name = out_.string(*nameNode, "files.name");
-            std::optional<std::string> source = out_.string(*sourceNode, "files.source");
-            if (!name || !source) {
-                continue;
-            }
-            std::optional<std::string> narrowName = payload::utf8ToCp1252(*name);
-            if (!narrowName || narrowName->empty() || narrowName->find(';') != std::string::npos) {
-                out_.error(nameNode->source(), "files.name",
-                           "the included file name '" + *name +
-                               "' must be non-empty Windows-1252 text without ';'");
-                continue;
-            }
-            std::replace(narrowName->begin(), narrowName->end(), '/', '\\');
-            if (const char* problem = payload::includedNameProblem(*narrowName)) {
-                out_.error(nameNode->source(), "files.name",
-                           "the included file name '" + *name + "' " + problem,
-                           "names are relative to the launcher's temporary directory, such as lib/app.jar");
-                continue;
-            }
-            if (std::any_of(files_.begin(), files_.end(),
-                            [&](const auto& f) { return f.name == *narrowName; })) {
-                out_.error(nameNode->source(), "files.name",
-                           "the included file name '" + *name + "' is used twice",
-                           *narrowName == kRuntimeJarName
-                               ? "morix-runtime.jar is included by default; set "
-                                 "application.include_runtime_jar = false to give your own"
-                               : "");
-                continue;
-            }
-            const fs::path path = options_.base / fs::u8path(*source);
-            std::optional<std::string> content = options_.readFile ? options_.readFile(path) : std::nullopt;
-            if (!content) {
-                out_.error(sourceNode->source(), "files.source",
-                           "cannot read the included file " + path.string(),
-                           "a source is relative to the configuration file's directory");
-                continue;
-            }
-            files_.push_back({*narrowName, *content});
         }
         if (!files_.empty()) {
             for (int32_t id : {ids::kIncludedFileCount, ids::kIncludedFileNames}) {
@@ -504,6 +460,63 @@ private:
                 }
             }
         }
+    }
+
+    // One [[files]] entry: its name as the launcher writes it and its source's content; none after a
+    // finding.
+    std::optional<payload::IncludedFile> readFileEntry(const toml::node& node) {
+        const toml::table* entry = out_.table(node, "files");
+        if (!entry || !out_.onlyKeys(*entry, "files", {"name", "source"})) {
+            return std::nullopt;
+        }
+        const toml::node* nameNode = entry->get("name");
+        const toml::node* sourceNode = entry->get("source");
+        if (!nameNode || !sourceNode) {
+            out_.error(entry->source(), "files", "every [[files]] entry needs a name and a source");
+            return std::nullopt;
+        }
+        std::optional<std::string> name = out_.string(*nameNode, "files.name");
+        std::optional<std::string> source = out_.string(*sourceNode, "files.source");
+        std::optional<std::string> narrowName =
+            name && source ? includedName(*nameNode, *name) : std::nullopt;
+        if (!narrowName) {
+            return std::nullopt;
+        }
+        const fs::path path = options_.base / fs::u8path(*source);
+        std::optional<std::string> content = options_.readFile ? options_.readFile(path) : std::nullopt;
+        if (!content) {
+            out_.error(sourceNode->source(), "files.source", "cannot read the included file " + path.string(),
+                       "a source is relative to the configuration file's directory");
+            return std::nullopt;
+        }
+        return payload::IncludedFile{*narrowName, *content};
+    }
+
+    // An included file's name in the form the launcher writes it (backslashes, Windows-1252), when the
+    // launcher can place it and no other file has it; none after a finding.
+    std::optional<std::string> includedName(const toml::node& nameNode, const std::string& name) {
+        std::optional<std::string> narrowName = payload::utf8ToCp1252(name);
+        if (!narrowName || narrowName->empty() || narrowName->find(kListSeparator) != std::string::npos) {
+            out_.error(nameNode.source(), "files.name",
+                       "the included file name '" + name +
+                           "' must be non-empty Windows-1252 text without ';'");
+            return std::nullopt;
+        }
+        std::replace(narrowName->begin(), narrowName->end(), '/', '\\');
+        if (const char* problem = payload::includedNameProblem(*narrowName)) {
+            out_.error(nameNode.source(), "files.name", "the included file name '" + name + "' " + problem,
+                       "names are relative to the launcher's temporary directory, such as lib/app.jar");
+            return std::nullopt;
+        }
+        if (std::any_of(files_.begin(), files_.end(), [&](const auto& f) { return f.name == *narrowName; })) {
+            out_.error(nameNode.source(), "files.name", "the included file name '" + name + "' is used twice",
+                       *narrowName == kRuntimeJarName
+                           ? "morix-runtime.jar is included by default; set "
+                             "application.include_runtime_jar = false to give your own"
+                           : "");
+            return std::nullopt;
+        }
+        return narrowName;
     }
 
     // The icon is read now, so that a bad one stops the build before anything is written.

@@ -117,6 +117,9 @@ private:
     std::set<int32_t> taken_;
 };
 
+// A value in double quotes, with quotes and backslashes escaped and control characters written as
+// `escapeControl` gives them, so that the value stays on one line.
+std::string quotedText(std::string_view utf8, std::string (*escapeControl)(unsigned char));
 // TOML text of a value, as inspect writes it.
 std::string tomlString(std::string_view utf8);
 

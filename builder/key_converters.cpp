@@ -309,17 +309,28 @@ std::optional<std::string> decodeCommandLine(const Key& key, Decoder& in) {
     return tomlStringList(*tokens);
 }
 
-Key flagKey(std::string_view section, std::string_view name, int32_t id, std::string_view meaning) {
+Key plainKey(std::string_view section, std::string_view name, std::string_view type,
+             std::string_view defaultText, std::string_view meaning, std::string_view example,
+             EncodeFn encode, DecodeFn decode) {
     return {.section = section,
             .name = name,
-            .type = "boolean",
-            .defaultText = "false",
+            .type = type,
+            .defaultText = defaultText,
             .meaning = meaning,
-            .example = "true",
-            .exampleSets = {{id, "1"}},
-            .ids = {id},
-            .encode = encodeFlag,
-            .decode = decodeFlag};
+            .example = example,
+            .encode = encode,
+            .decode = decode};
+}
+
+Key withId(Key key, int32_t id, std::string_view exampleValue) {
+    key.ids = {id};
+    key.exampleSets = {{id, exampleValue}};
+    return key;
+}
+
+Key flagKey(std::string_view section, std::string_view name, int32_t id, std::string_view meaning) {
+    return withId(plainKey(section, name, "boolean", "false", meaning, "true", encodeFlag, decodeFlag), id,
+                  "1");
 }
 
 } // namespace morix::builder

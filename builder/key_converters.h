@@ -65,6 +65,14 @@ std::optional<std::vector<std::string>> readTokens(const Key& key, const toml::n
 void encodeCommandLine(const Key& key, const toml::node& value, Encoder& out);
 std::optional<std::string> decodeCommandLine(const Key& key, Decoder& in);
 
+// --- rows ---------------------------------------------------------------------------------------
+
+// The row of a key with a plain form: a type, a default, an example and its converters.
+Key plainKey(std::string_view section, std::string_view name, std::string_view type,
+             std::string_view defaultText, std::string_view meaning, std::string_view example,
+             EncodeFn encode, DecodeFn decode);
+// The row for one id, which the example sets to `exampleValue`.
+Key withId(Key key, int32_t id, std::string_view exampleValue);
 // A boolean key of one id: "1" or "0", false by default, true in its example.
 Key flagKey(std::string_view section, std::string_view name, int32_t id, std::string_view meaning);
 

@@ -203,125 +203,124 @@ std::optional<std::string> decodePathEntries(const Key& key, Decoder& in) {
     return tomlTableList(tables);
 }
 
+// The rows, in the order of the reference.
+const Key kRows[] = {
+    {.section = "application",
+     .name = "main_class",
+     .type = "string",
+     .defaultText = "none",
+     .meaning = "The application's main class, a Java binary name. For a class in a named module "
+                "write module/class; that also sets id 133 (the class is loaded from the module path).",
+     .example = "\"com.example.Main\"",
+     .exampleSets = {{ids::kMainClass, "com.example.Main"}},
+     .ids = {ids::kMainClass, ids::kMainClassInModule},
+     .encode = encodeMainClass,
+     .decode = decodeMainClass},
+    {.section = "application",
+     .name = "class_path",
+     .type = "list of entry tables",
+     .defaultText = "empty",
+     .meaning = "Class path entries, resolved against the launcher's directory: "
+                "{ archive = \"lib/app.jar\" } a file, { directory = \"classes\" } a directory, "
+                "{ directory = \"lib\", scan = true } every .jar and then every .zip in it, "
+                "{ environment = \"EXTRA_CP\" } the value of a variable. required = true ends "
+                "the launch with message missing_file (or missing_variable) when the entry "
+                "finds nothing. Included .jar files at the top of the temporary directory "
+                "(such as morix-runtime.jar) are added by the launcher itself.",
+     .example = "[{ archive = \"lib/app.jar\", required = true }, { directory = \"lib/ext\", scan = true }]",
+     .exampleSets = {{ids::kClassPath, "A1lib\\app.jar;S0lib\\ext"}},
+     .ids = {ids::kClassPath},
+     .encode = encodePathEntries,
+     .decode = decodePathEntries},
+    {.section = "application",
+     .name = "module_path",
+     .type = "list of entry tables",
+     .defaultText = "empty",
+     .meaning = "Module path entries, in the form of class_path; a scanned directory is put on "
+                "the module path as a whole. With a module path, included archives go to the "
+                "module path and the runtime module is added to --add-modules.",
+     .example = "[{ directory = \"mods\", scan = true }]",
+     .exampleSets = {{ids::kModulePath, "S0mods"}},
+     .ids = {ids::kModulePath},
+     .encode = encodePathEntries,
+     .decode = decodePathEntries},
+    {.section = "application",
+     .name = "arguments",
+     .type = "list of strings",
+     .defaultText = "none",
+     .meaning = "Arguments that the application's main method receives before those of the "
+                "command line. Variables such as ${launcher:sys.tempDir} are expanded.",
+     .example = "[\"--mode\", \"fast lane\"]",
+     .exampleSets = {{ids::kProgramArguments, "--mode \"fast lane\""}},
+     .ids = {ids::kProgramArguments},
+     .encode = encodeCommandLine,
+     .decode = decodeCommandLine,
+     .limit = kArgumentsCapacity - 1},
+    {.section = "application",
+     .name = "working_directory",
+     .type = "path",
+     .defaultText = "unchanged",
+     .meaning = "The working directory the launcher changes to, relative to its own directory; "
+                "variables are expanded.",
+     .example = "\"data\"",
+     .exampleSets = {{ids::kWorkingDirectory, "data"}},
+     .ids = {ids::kWorkingDirectory},
+     .encode = encodePath,
+     .decode = decodePath},
+    {.section = "application",
+     .name = "installation_directory",
+     .type = "path",
+     .defaultText = "the launcher's directory",
+     .meaning = "The application's installation directory, relative to the launcher's directory; "
+                "the location files .vantarock/pref_jre.cfg and inst_jre.cfg are read below it.",
+     .example = "\"..\"",
+     .exampleSets = {{ids::kInstallationDirectory, ".."}},
+     .ids = {ids::kInstallationDirectory},
+     .encode = encodePath,
+     .decode = decodePath},
+    {.section = "application",
+     .name = "library_path",
+     .type = "list of paths",
+     .defaultText = "none",
+     .meaning = "Directories of the application's native libraries, put in front of PATH (and "
+                "so into java.library.path); relative to the launcher's directory.",
+     .example = "[\"native\", \"lib/win32\"]",
+     .exampleSets = {{ids::kNativeLibraryDirectories, "native;lib\\win32"}},
+     .ids = {ids::kNativeLibraryDirectories},
+     .encode = [](const Key& k, const toml::node& v,
+                  Encoder& o) { encodeJoinedList(k, v, o, kListSeparator, true); },
+     .decode = [](const Key& k, Decoder& d) { return decodeJoinedList(k, d, kListSeparator, true); }},
+    {.section = "application",
+     .name = "include_runtime_jar",
+     .type = "boolean",
+     .defaultText = "true",
+     .meaning = "Include morix-runtime.jar (the Java side every launcher needs) as the first "
+                "included file, so that it is on the class path (or module path) without an "
+                "entry of its own. The jar is taken from runtime_jar, or else from the "
+                "directory of morix-build itself.",
+     .example = "false",
+     .ids = {ids::kIncludedFileCount, ids::kIncludedFileNames},
+     .encode = [](const Key& k, const toml::node& v,
+                  Encoder& o) { o.includeRuntimeJar = o.flag(v, k.dotted()).value_or(o.includeRuntimeJar); }},
+    {.section = "application",
+     .name = "runtime_jar",
+     .type = "path",
+     .defaultText = "morix-runtime.jar beside morix-build",
+     .meaning = "The morix-runtime.jar to include, relative to the configuration file.",
+     .example = "\"../build/host/bin/morix-runtime.jar\"",
+     .ids = {ids::kIncludedFileCount, ids::kIncludedFileNames},
+     .encode =
+         [](const Key& k, const toml::node& v, Encoder& o) {
+             if (std::optional<std::string> path = o.string(v, k.dotted())) {
+                 o.runtimeJarPath = {{*path, v.source()}};
+             }
+         }},
+};
+
 } // namespace
 
 std::vector<Key> applicationKeys() {
-    std::vector<Key> t;
-    t.push_back({.section = "application",
-                 .name = "main_class",
-                 .type = "string",
-                 .defaultText = "none",
-                 .meaning =
-                     "The application's main class, a Java binary name. For a class in a named module "
-                     "write module/class; that also sets id 133 (the class is loaded from the module path).",
-                 .example = "\"com.example.Main\"",
-                 .exampleSets = {{ids::kMainClass, "com.example.Main"}},
-                 .ids = {ids::kMainClass, ids::kMainClassInModule},
-                 .encode = encodeMainClass,
-                 .decode = decodeMainClass});
-    t.push_back(
-        {.section = "application",
-         .name = "class_path",
-         .type = "list of entry tables",
-         .defaultText = "empty",
-         .meaning = "Class path entries, resolved against the launcher's directory: "
-                    "{ archive = \"lib/app.jar\" } a file, { directory = \"classes\" } a directory, "
-                    "{ directory = \"lib\", scan = true } every .jar and then every .zip in it, "
-                    "{ environment = \"EXTRA_CP\" } the value of a variable. required = true ends "
-                    "the launch with message missing_file (or missing_variable) when the entry "
-                    "finds nothing. Included .jar files at the top of the temporary directory "
-                    "(such as morix-runtime.jar) are added by the launcher itself.",
-         .example =
-             "[{ archive = \"lib/app.jar\", required = true }, { directory = \"lib/ext\", scan = true }]",
-         .exampleSets = {{ids::kClassPath, "A1lib\\app.jar;S0lib\\ext"}},
-         .ids = {ids::kClassPath},
-         .encode = encodePathEntries,
-         .decode = decodePathEntries});
-    t.push_back({.section = "application",
-                 .name = "module_path",
-                 .type = "list of entry tables",
-                 .defaultText = "empty",
-                 .meaning = "Module path entries, in the form of class_path; a scanned directory is put on "
-                            "the module path as a whole. With a module path, included archives go to the "
-                            "module path and the runtime module is added to --add-modules.",
-                 .example = "[{ directory = \"mods\", scan = true }]",
-                 .exampleSets = {{ids::kModulePath, "S0mods"}},
-                 .ids = {ids::kModulePath},
-                 .encode = encodePathEntries,
-                 .decode = decodePathEntries});
-    t.push_back({.section = "application",
-                 .name = "arguments",
-                 .type = "list of strings",
-                 .defaultText = "none",
-                 .meaning = "Arguments that the application's main method receives before those of the "
-                            "command line. Variables such as ${launcher:sys.tempDir} are expanded.",
-                 .example = "[\"--mode\", \"fast lane\"]",
-                 .exampleSets = {{ids::kProgramArguments, "--mode \"fast lane\""}},
-                 .ids = {ids::kProgramArguments},
-                 .encode = encodeCommandLine,
-                 .decode = decodeCommandLine,
-                 .limit = kArgumentsCapacity - 1});
-    t.push_back({.section = "application",
-                 .name = "working_directory",
-                 .type = "path",
-                 .defaultText = "unchanged",
-                 .meaning = "The working directory the launcher changes to, relative to its own directory; "
-                            "variables are expanded.",
-                 .example = "\"data\"",
-                 .exampleSets = {{ids::kWorkingDirectory, "data"}},
-                 .ids = {ids::kWorkingDirectory},
-                 .encode = encodePath,
-                 .decode = decodePath});
-    t.push_back({.section = "application",
-                 .name = "installation_directory",
-                 .type = "path",
-                 .defaultText = "the launcher's directory",
-                 .meaning = "The application's installation directory, relative to the launcher's directory; "
-                            "the location files .vantarock/pref_jre.cfg and inst_jre.cfg are read below it.",
-                 .example = "\"..\"",
-                 .exampleSets = {{ids::kInstallationDirectory, ".."}},
-                 .ids = {ids::kInstallationDirectory},
-                 .encode = encodePath,
-                 .decode = decodePath});
-    t.push_back(
-        {.section = "application",
-         .name = "library_path",
-         .type = "list of paths",
-         .defaultText = "none",
-         .meaning = "Directories of the application's native libraries, put in front of PATH (and "
-                    "so into java.library.path); relative to the launcher's directory.",
-         .example = "[\"native\", \"lib/win32\"]",
-         .exampleSets = {{ids::kNativeLibraryDirectories, "native;lib\\win32"}},
-         .ids = {ids::kNativeLibraryDirectories},
-         .encode = [](const Key& k, const toml::node& v,
-                      Encoder& o) { encodeJoinedList(k, v, o, kListSeparator, true); },
-         .decode = [](const Key& k, Decoder& d) { return decodeJoinedList(k, d, kListSeparator, true); }});
-    t.push_back({.section = "application",
-                 .name = "include_runtime_jar",
-                 .type = "boolean",
-                 .defaultText = "true",
-                 .meaning = "Include morix-runtime.jar (the Java side every launcher needs) as the first "
-                            "included file, so that it is on the class path (or module path) without an "
-                            "entry of its own. The jar is taken from runtime_jar, or else from the "
-                            "directory of morix-build itself.",
-                 .example = "false",
-                 .ids = {ids::kIncludedFileCount, ids::kIncludedFileNames},
-                 .encode = [](const Key& k, const toml::node& v, Encoder& o) {
-                     o.includeRuntimeJar = o.flag(v, k.dotted()).value_or(o.includeRuntimeJar);
-                 }});
-    t.push_back({.section = "application",
-                 .name = "runtime_jar",
-                 .type = "path",
-                 .defaultText = "morix-runtime.jar beside morix-build",
-                 .meaning = "The morix-runtime.jar to include, relative to the configuration file.",
-                 .example = "\"../build/host/bin/morix-runtime.jar\"",
-                 .ids = {ids::kIncludedFileCount, ids::kIncludedFileNames},
-                 .encode = [](const Key& k, const toml::node& v, Encoder& o) {
-                     if (std::optional<std::string> path = o.string(v, k.dotted())) {
-                         o.runtimeJarPath = {{*path, v.source()}};
-                     }
-                 }});
-    return t;
+    return {std::begin(kRows), std::end(kRows)};
 }
 
 } // namespace morix::builder

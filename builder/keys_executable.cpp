@@ -168,16 +168,11 @@ std::optional<std::string> decodeVersionText(const Key& key, Decoder& in) {
 
 Key versionText(std::string_view name, std::string_view windowsName, std::string_view defaultText,
                 std::string_view meaning, std::string_view example) {
-    return {.section = "executable.version",
-            .name = name,
-            .type = "string",
-            .defaultText = defaultText,
-            .meaning = meaning,
-            .example = example,
-            .encode = encodeVersionText,
-            .decode = decodeVersionText,
-            .limit = kMaxVersionText,
-            .resource = windowsName};
+    Key key = plainKey("executable.version", name, "string", defaultText, meaning, example, encodeVersionText,
+                       decodeVersionText);
+    key.limit = kMaxVersionText;
+    key.resource = windowsName;
+    return key;
 }
 
 } // namespace
@@ -205,71 +200,75 @@ void finishExecutableVersion(Encoder& out) {
     });
 }
 
+namespace {
+
+// The rows, in the order of the reference.
+const Key kRows[] = {
+    {.section = "executable",
+     .name = "icon",
+     .type = "path",
+     .defaultText = "the template's (none)",
+     .meaning = "An .ico file, relative to the configuration file: all of its images (several "
+                "sizes, bitmaps or PNG) become the launcher's icon.",
+     .example = "\"app.ico\"",
+     .encode = encodeIcon,
+     .decode = decodeIcon,
+     .resource = "group icon 1 (which Explorer shows) and its images"},
+    {.section = "executable",
+     .name = "execution_level",
+     .type = "\"asInvoker\", \"requireAdministrator\" or \"highestAvailable\"",
+     .defaultText = "\"asInvoker\"",
+     .meaning = "The execution level the launcher asks for. Launchers whose users install "
+                "services ask for requireAdministrator or highestAvailable.",
+     .example = "\"requireAdministrator\"",
+     .encode = encodeExecutionLevel,
+     .decode = decodeExecutionLevel,
+     .resource = "the manifest's requestedExecutionLevel (UI access is always false)"},
+    {.section = "executable",
+     .name = "dpi_awareness",
+     .type = "\"unaware\", \"system\", \"per-monitor\" or \"per-monitor-v2\"",
+     .defaultText = "\"unaware\"",
+     .meaning = "system writes dpiAware true, per-monitor adds dpiAwareness PerMonitor, "
+                "per-monitor-v2 PerMonitorV2 with PerMonitor as the fallback.",
+     .example = "\"per-monitor-v2\"",
+     .encode = encodeDpiAwareness,
+     .decode = decodeDpiAwareness,
+     .resource = "the manifest's dpiAware and dpiAwareness"},
+    {.section = "executable.version",
+     .name = "file_version",
+     .type = "four numbers",
+     .defaultText = "required in this table",
+     .meaning = "The file version, four numbers from 0 to 65535; also written as the text "
+                "FileVersion.",
+     .example = "\"1.2.0.0\"",
+     .encode = encodeFileVersion,
+     .decode = decodeFileVersion,
+     .resource = "the fixed file version and FileVersion"},
+    {.section = "executable.version",
+     .name = "product_version",
+     .type = "four numbers",
+     .defaultText = "file_version",
+     .meaning = "The product version; also written as the text ProductVersion.",
+     .example = "\"1.2.0.0\"",
+     .encode = encodeProductVersion,
+     .decode = decodeProductVersion,
+     .resource = "the fixed product version and ProductVersion"},
+    versionText("company", "CompanyName", "none", "The company that makes the application.",
+                "\"Example Ltd\""),
+    versionText("file_description", "FileDescription", "none",
+                "What the program is; Explorer and Task Manager show it.", "\"Example service\""),
+    versionText("product_name", "ProductName", "none", "The product the launcher belongs to.", "\"Example\""),
+    versionText("copyright", "LegalCopyright", "none", "The copyright notice.", "\"© 2026 Example Ltd\""),
+    versionText("original_filename", "OriginalFilename", "the launcher's file name",
+                "The file name the launcher was built as.", "\"example.exe\""),
+    versionText("internal_name", "InternalName", "the launcher's name without extension",
+                "The program's internal name.", "\"example\""),
+};
+
+} // namespace
+
 std::vector<Key> executableKeys() {
-    std::vector<Key> t;
-    t.push_back({.section = "executable",
-                 .name = "icon",
-                 .type = "path",
-                 .defaultText = "the template's (none)",
-                 .meaning = "An .ico file, relative to the configuration file: all of its images (several "
-                            "sizes, bitmaps or PNG) become the launcher's icon.",
-                 .example = "\"app.ico\"",
-                 .encode = encodeIcon,
-                 .decode = decodeIcon,
-                 .resource = "group icon 1 (which Explorer shows) and its images"});
-    t.push_back({.section = "executable",
-                 .name = "execution_level",
-                 .type = "\"asInvoker\", \"requireAdministrator\" or \"highestAvailable\"",
-                 .defaultText = "\"asInvoker\"",
-                 .meaning = "The execution level the launcher asks for. Launchers whose users install "
-                            "services ask for requireAdministrator or highestAvailable.",
-                 .example = "\"requireAdministrator\"",
-                 .encode = encodeExecutionLevel,
-                 .decode = decodeExecutionLevel,
-                 .resource = "the manifest's requestedExecutionLevel (UI access is always false)"});
-    t.push_back({.section = "executable",
-                 .name = "dpi_awareness",
-                 .type = "\"unaware\", \"system\", \"per-monitor\" or \"per-monitor-v2\"",
-                 .defaultText = "\"unaware\"",
-                 .meaning = "system writes dpiAware true, per-monitor adds dpiAwareness PerMonitor, "
-                            "per-monitor-v2 PerMonitorV2 with PerMonitor as the fallback.",
-                 .example = "\"per-monitor-v2\"",
-                 .encode = encodeDpiAwareness,
-                 .decode = decodeDpiAwareness,
-                 .resource = "the manifest's dpiAware and dpiAwareness"});
-    t.push_back({.section = "executable.version",
-                 .name = "file_version",
-                 .type = "four numbers",
-                 .defaultText = "required in this table",
-                 .meaning = "The file version, four numbers from 0 to 65535; also written as the text "
-                            "FileVersion.",
-                 .example = "\"1.2.0.0\"",
-                 .encode = encodeFileVersion,
-                 .decode = decodeFileVersion,
-                 .resource = "the fixed file version and FileVersion"});
-    t.push_back({.section = "executable.version",
-                 .name = "product_version",
-                 .type = "four numbers",
-                 .defaultText = "file_version",
-                 .meaning = "The product version; also written as the text ProductVersion.",
-                 .example = "\"1.2.0.0\"",
-                 .encode = encodeProductVersion,
-                 .decode = decodeProductVersion,
-                 .resource = "the fixed product version and ProductVersion"});
-    t.push_back(versionText("company", "CompanyName", "none", "The company that makes the application.",
-                            "\"Example Ltd\""));
-    t.push_back(versionText("file_description", "FileDescription", "none",
-                            "What the program is; Explorer and Task Manager show it.",
-                            "\"Example service\""));
-    t.push_back(versionText("product_name", "ProductName", "none", "The product the launcher belongs to.",
-                            "\"Example\""));
-    t.push_back(versionText("copyright", "LegalCopyright", "none", "The copyright notice.",
-                            "\"© 2026 Example Ltd\""));
-    t.push_back(versionText("original_filename", "OriginalFilename", "the launcher's file name",
-                            "The file name the launcher was built as.", "\"example.exe\""));
-    t.push_back(versionText("internal_name", "InternalName", "the launcher's name without extension",
-                            "The program's internal name.", "\"example\""));
-    return t;
+    return {std::begin(kRows), std::end(kRows)};
 }
 
 } // namespace morix::builder

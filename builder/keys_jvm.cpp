@@ -217,43 +217,48 @@ void splitJvmOptions(Decoder& in) {
     }
 }
 
+namespace {
+
+// The rows, in the order of the reference.
+const Key kRows[] = {
+    {.section = "jvm",
+     .name = "options",
+     .type = "list of strings",
+     .defaultText = "none",
+     .meaning = "JVM options, one per element (an element with spaces stays one option). "
+                "Variables are expanded; \"-include-options\" followed by a file reads more.",
+     .example = "[\"-Xmx512m\", \"-Dapp.title=My App\"]",
+     .exampleSets = {{ids::kVmOptions, "-Xmx512m \"-Dapp.title=My App\""}},
+     .ids = {ids::kVmOptions},
+     .encode = encodeJvmOptions,
+     .decode = decodeJvmOptions},
+    {.section = "jvm",
+     .name = "version_options",
+     .type = "list of tables",
+     .defaultText = "none",
+     .meaning = "Options for some runtime versions: { min = 9, max = 99, options = [...] } applies "
+                "to feature versions min to max (1.8 counts as 8), { pattern = \"1.8*\", "
+                "options = [...] } to versions that match (* and ?). Only the first matching "
+                "line is used.",
+     .example = "[{ min = 9, max = 99, options = [\"--add-opens\", \"java.base/java.lang=ALL-UNNAMED\"] }]",
+     .exampleSets = {{ids::kVersionLineCount, "1"},
+                     {ids::versionLineCondition(0), "9-99"},
+                     {ids::versionLineOptions(0), "--add-opens java.base/java.lang=ALL-UNNAMED"}},
+     .ids = versionLineIds(),
+     .encode = encodeVersionOptions,
+     .decode = decodeVersionOptions},
+    flagKey("jvm", "read_vmoptions", ids::kReadVmOptionsFile,
+            "Read the .vmoptions file beside the launcher (app.vmoptions or app.exe.vmoptions): "
+            "one option per line, # comments."),
+    flagKey("jvm", "pass_j_arguments", ids::kJArgumentsAreVmOptions,
+            "Command-line arguments beginning with -J become JVM options (without the -J) "
+            "and are not passed to the application."),
+};
+
+} // namespace
+
 std::vector<Key> jvmKeys() {
-    std::vector<Key> t;
-    t.push_back({.section = "jvm",
-                 .name = "options",
-                 .type = "list of strings",
-                 .defaultText = "none",
-                 .meaning = "JVM options, one per element (an element with spaces stays one option). "
-                            "Variables are expanded; \"-include-options\" followed by a file reads more.",
-                 .example = "[\"-Xmx512m\", \"-Dapp.title=My App\"]",
-                 .exampleSets = {{ids::kVmOptions, "-Xmx512m \"-Dapp.title=My App\""}},
-                 .ids = {ids::kVmOptions},
-                 .encode = encodeJvmOptions,
-                 .decode = decodeJvmOptions});
-    t.push_back(
-        {.section = "jvm",
-         .name = "version_options",
-         .type = "list of tables",
-         .defaultText = "none",
-         .meaning = "Options for some runtime versions: { min = 9, max = 99, options = [...] } applies "
-                    "to feature versions min to max (1.8 counts as 8), { pattern = \"1.8*\", "
-                    "options = [...] } to versions that match (* and ?). Only the first matching "
-                    "line is used.",
-         .example =
-             "[{ min = 9, max = 99, options = [\"--add-opens\", \"java.base/java.lang=ALL-UNNAMED\"] }]",
-         .exampleSets = {{ids::kVersionLineCount, "1"},
-                         {ids::versionLineCondition(0), "9-99"},
-                         {ids::versionLineOptions(0), "--add-opens java.base/java.lang=ALL-UNNAMED"}},
-         .ids = versionLineIds(),
-         .encode = encodeVersionOptions,
-         .decode = decodeVersionOptions});
-    t.push_back(flagKey("jvm", "read_vmoptions", ids::kReadVmOptionsFile,
-                        "Read the .vmoptions file beside the launcher (app.vmoptions or app.exe.vmoptions): "
-                        "one option per line, # comments."));
-    t.push_back(flagKey("jvm", "pass_j_arguments", ids::kJArgumentsAreVmOptions,
-                        "Command-line arguments beginning with -J become JVM options (without the -J) "
-                        "and are not passed to the application."));
-    return t;
+    return {std::begin(kRows), std::end(kRows)};
 }
 
 } // namespace morix::builder

@@ -110,52 +110,56 @@ void finishExecutableType(Encoder& out) {
     out.owners[ids::kExecutableType] = {"launcher.type", type.at->source()};
 }
 
+namespace {
+
+// The rows, in the order of the reference.
+const Key kRows[] = {
+    {.section = "launcher",
+     .name = "type",
+     .type = "\"console\" or \"gui\"",
+     .defaultText = "\"console\"",
+     .meaning = "\"gui\" makes the launcher use javaw.exe, show fatal errors in a message box and "
+                "tell the Java side it is a GUI program (id 107 = 1).",
+     .example = "\"gui\"",
+     .exampleSets = {{ids::kExecutableType, "1"}},
+     .ids = {ids::kExecutableType},
+     .encode = encodeLauncherType,
+     .decode = decodeExecutableType},
+    {.section = "launcher",
+     .name = "error_dialogs",
+     .type = "boolean",
+     .defaultText = "false",
+     .meaning = "A console launcher that shows fatal errors in a message box (id 107 = 5). Id 107 "
+                "holds one type, so this excludes service.start = \"auto\".",
+     .example = "true",
+     .exampleSets = {{ids::kExecutableType, "5"}},
+     .ids = {ids::kExecutableType},
+     .encode = encodeErrorDialogs,
+     .decode = decodeExecutableType},
+    {.section = "launcher",
+     .name = "flavour",
+     .type = "\"morix\" or \"vantarock\"",
+     .defaultText = "unset (behaves as morix)",
+     .meaning = "The launcher variant: \"vantarock\" selects the com.vantarock.runtime Java side and "
+                "the installer runtime below the installation directory.",
+     .example = "\"morix\"",
+     .exampleSets = {{ids::kLauncherFlavour, "e"}},
+     .ids = {ids::kLauncherFlavour},
+     .encode = encodeFlavour,
+     .decode = decodeFlavour},
+    flagKey("launcher", "reduce_path", ids::kReducePath,
+            "Cut PATH down to its entries below the Windows directory before anything runs."),
+    flagKey("launcher", "ignore_java_option_variables", ids::kRemoveJavaOptionVariables,
+            "Remove _JAVA_OPTIONS, JDK_JAVA_OPTIONS and JAVA_TOOL_OPTIONS, so that the user's "
+            "environment cannot add JVM options."),
+    flagKey("launcher", "long_temp_path", ids::kLongTempPath,
+            "Use the long form of the temporary directory's path instead of its 8.3 form."),
+};
+
+} // namespace
+
 std::vector<Key> launcherKeys() {
-    std::vector<Key> t;
-    t.push_back({.section = "launcher",
-                 .name = "type",
-                 .type = "\"console\" or \"gui\"",
-                 .defaultText = "\"console\"",
-                 .meaning =
-                     "\"gui\" makes the launcher use javaw.exe, show fatal errors in a message box and "
-                     "tell the Java side it is a GUI program (id 107 = 1).",
-                 .example = "\"gui\"",
-                 .exampleSets = {{ids::kExecutableType, "1"}},
-                 .ids = {ids::kExecutableType},
-                 .encode = encodeLauncherType,
-                 .decode = decodeExecutableType});
-    t.push_back({.section = "launcher",
-                 .name = "error_dialogs",
-                 .type = "boolean",
-                 .defaultText = "false",
-                 .meaning =
-                     "A console launcher that shows fatal errors in a message box (id 107 = 5). Id 107 "
-                     "holds one type, so this excludes service.start = \"auto\".",
-                 .example = "true",
-                 .exampleSets = {{ids::kExecutableType, "5"}},
-                 .ids = {ids::kExecutableType},
-                 .encode = encodeErrorDialogs,
-                 .decode = decodeExecutableType});
-    t.push_back({.section = "launcher",
-                 .name = "flavour",
-                 .type = "\"morix\" or \"vantarock\"",
-                 .defaultText = "unset (behaves as morix)",
-                 .meaning =
-                     "The launcher variant: \"vantarock\" selects the com.vantarock.runtime Java side and "
-                     "the installer runtime below the installation directory.",
-                 .example = "\"morix\"",
-                 .exampleSets = {{ids::kLauncherFlavour, "e"}},
-                 .ids = {ids::kLauncherFlavour},
-                 .encode = encodeFlavour,
-                 .decode = decodeFlavour});
-    t.push_back(flagKey("launcher", "reduce_path", ids::kReducePath,
-                        "Cut PATH down to its entries below the Windows directory before anything runs."));
-    t.push_back(flagKey("launcher", "ignore_java_option_variables", ids::kRemoveJavaOptionVariables,
-                        "Remove _JAVA_OPTIONS, JDK_JAVA_OPTIONS and JAVA_TOOL_OPTIONS, so that the user's "
-                        "environment cannot add JVM options."));
-    t.push_back(flagKey("launcher", "long_temp_path", ids::kLongTempPath,
-                        "Use the long form of the temporary directory's path instead of its 8.3 form."));
-    return t;
+    return {std::begin(kRows), std::end(kRows)};
 }
 
 } // namespace morix::builder

@@ -38,35 +38,38 @@ std::optional<std::string> decodeOutputFile(const Key& key, Decoder& in) {
     return path;
 }
 
+// The rows, in the order of the reference.
+const Key kRows[] = {
+    {.section = "output",
+     .name = "stdout",
+     .type = "path",
+     .defaultText = "the console",
+     .meaning = "The file that System.out goes to (the Java side opens it; relative to the "
+                "launcher's directory). The run command keeps the console; run-redirect and "
+                "the service use the file.",
+     .example = "\"logs/out.log\"",
+     .exampleSets = {{ids::kRedirectStdout, "1"}, {ids::kStdoutFile, "logs\\out.log"}},
+     .ids = {ids::kStdoutFile, ids::kRedirectStdout},
+     .encode = encodeOutputFile,
+     .decode = decodeOutputFile},
+    {.section = "output",
+     .name = "stderr",
+     .type = "path",
+     .defaultText = "the console",
+     .meaning = "The file that System.err goes to; the same file as stdout shares one stream.",
+     .example = "\"logs/err.log\"",
+     .exampleSets = {{ids::kRedirectStderr, "1"}, {ids::kStderrFile, "logs\\err.log"}},
+     .ids = {ids::kStderrFile, ids::kRedirectStderr},
+     .encode = encodeOutputFile,
+     .decode = decodeOutputFile},
+    flagKey("output", "append", ids::kAppendOutput,
+            "Append to the output files instead of replacing them at each start."),
+};
+
 } // namespace
 
 std::vector<Key> outputKeys() {
-    std::vector<Key> t;
-    t.push_back({.section = "output",
-                 .name = "stdout",
-                 .type = "path",
-                 .defaultText = "the console",
-                 .meaning = "The file that System.out goes to (the Java side opens it; relative to the "
-                            "launcher's directory). The run command keeps the console; run-redirect and "
-                            "the service use the file.",
-                 .example = "\"logs/out.log\"",
-                 .exampleSets = {{ids::kRedirectStdout, "1"}, {ids::kStdoutFile, "logs\\out.log"}},
-                 .ids = {ids::kStdoutFile, ids::kRedirectStdout},
-                 .encode = encodeOutputFile,
-                 .decode = decodeOutputFile});
-    t.push_back({.section = "output",
-                 .name = "stderr",
-                 .type = "path",
-                 .defaultText = "the console",
-                 .meaning = "The file that System.err goes to; the same file as stdout shares one stream.",
-                 .example = "\"logs/err.log\"",
-                 .exampleSets = {{ids::kRedirectStderr, "1"}, {ids::kStderrFile, "logs\\err.log"}},
-                 .ids = {ids::kStderrFile, ids::kRedirectStderr},
-                 .encode = encodeOutputFile,
-                 .decode = decodeOutputFile});
-    t.push_back(flagKey("output", "append", ids::kAppendOutput,
-                        "Append to the output files instead of replacing them at each start."));
-    return t;
+    return {std::begin(kRows), std::end(kRows)};
 }
 
 } // namespace morix::builder

@@ -117,84 +117,81 @@ std::optional<std::string> decodeSearch(const Key& key, Decoder& in) {
     return tomlList(entries);
 }
 
-Key versionKey(std::string_view name, int32_t id, std::string_view defaultText, std::string_view meaning,
-               std::string_view example, std::string_view exampleValue) {
-    return {.section = "runtime",
-            .name = name,
-            .type = "version",
-            .defaultText = defaultText,
-            .meaning = meaning,
-            .example = example,
-            .exampleSets = {{id, exampleValue}},
-            .ids = {id},
-            .encode = encodeVersion,
-            .decode = decodeText};
+// The VM subdirectory: read into a small buffer of its own.
+Key preferredVm() {
+    Key key =
+        withId(plainKey("runtime", "preferred_vm", "string", "none",
+                        "The VM subdirectory of the runtime's bin directory tried first (before client, "
+                        "server, j9vm, hotspot, jrockit).",
+                        "\"server\"", encodeText, decodeText),
+               ids::kPreferredVm, "server");
+    key.limit = kPreferredVmCapacity - 1;
+    return key;
 }
+
+// The rows, in the order of the reference.
+const Key kRows[] = {
+    {.section = "runtime",
+     .name = "min_version",
+     .type = "version",
+     .defaultText = "no lower bound",
+     .meaning = "The oldest Java runtime accepted, inclusive, compared over its own components "
+                "(1.8 accepts 1.8.0_231).",
+     .example = "\"11\"",
+     .exampleSets = {{ids::kMinVersion, "11"}},
+     .ids = {ids::kMinVersion},
+     .encode = encodeVersion,
+     .decode = decodeText},
+    {.section = "runtime",
+     .name = "max_version",
+     .type = "version",
+     .defaultText = "no upper bound",
+     .meaning = "The newest Java runtime accepted, inclusive (1.8 accepts every 1.8 update).",
+     .example = "\"17.0.99\"",
+     .exampleSets = {{ids::kMaxVersion, "17.0.99"}},
+     .ids = {ids::kMaxVersion},
+     .encode = encodeVersion,
+     .decode = decodeText},
+    {.section = "runtime",
+     .name = "search",
+     .type = "list of search entries",
+     .defaultText = "empty",
+     .meaning = "Where the launcher looks for a runtime, in order: { directory = \"jre\" } a "
+                "runtime home (relative to the launcher; when no entry qualifies, relative "
+                "directories are tried once more and taken whatever their runtime's version, "
+                "and fallback = true does that for an absolute one too), { environment = "
+                "\"MY_JAVA_HOME\" } a variable holding a home, "
+                "\"path\" java.exe on PATH, \"registry\" the JavaSoft keys and located runtimes. "
+                "Before the sequence the preferred location file is read; after it the installer "
+                "location file, earlier installations, MORIX_JAVA_HOME and VANTAROCK_JAVA_HOME.",
+     .example = "[{ directory = \"jre\" }, { environment = \"MY_JAVA_HOME\" }, \"path\", \"registry\"]",
+     .exampleSets = {{ids::kSearchSequence, "Rjre;EMY_JAVA_HOME;S;Y"}},
+     .ids = {ids::kSearchSequence},
+     .encode = encodeSearch,
+     .decode = decodeSearch},
+    flagKey("runtime", "allow_beta", ids::kAllowBeta,
+            "Accept runtimes whose version holds beta, -ea or -rc everywhere."),
+    flagKey("runtime", "require_jdk", ids::kRequireJdk,
+            "Accept only a JDK: a home qualifies when it has lib/tools.jar, and the JRE keys "
+            "of the registry are skipped."),
+    withId(
+        plainKey("runtime", "previous_installations", "string", "none (no lookup)",
+                 "The application id under which earlier installations are recorded in the registry; their "
+                 "jre directories are searched after the sequence.",
+                 "\"com.example.app\"", encodeText, decodeText),
+        ids::kPreviousInstallationsAppId, "com.example.app"),
+    flagKey("runtime", "bundled_only", ids::kBundledRuntimesOnly,
+            "The registry entry uses only located runtimes whose path contains vrk_jres (the "
+            "runtimes that installers bundle) and skips the JavaSoft keys."),
+    preferredVm(),
+    flagKey("runtime", "add_dll_directories", ids::kAddDllDirectories,
+            "Also register the runtime's bin directory with AddDllDirectory while jvm.dll loads."),
+};
 
 } // namespace
 
 std::vector<Key> runtimeKeys() {
-    std::vector<Key> t;
-    t.push_back(versionKey("min_version", ids::kMinVersion, "no lower bound",
-                           "The oldest Java runtime accepted, inclusive, compared over its own components "
-                           "(1.8 accepts 1.8.0_231).",
-                           "\"11\"", "11"));
-    t.push_back(versionKey("max_version", ids::kMaxVersion, "no upper bound",
-                           "The newest Java runtime accepted, inclusive (1.8 accepts every 1.8 update).",
-                           "\"17.0.99\"", "17.0.99"));
-    t.push_back(
-        {.section = "runtime",
-         .name = "search",
-         .type = "list of search entries",
-         .defaultText = "empty",
-         .meaning = "Where the launcher looks for a runtime, in order: { directory = \"jre\" } a "
-                    "runtime home (relative to the launcher; when no entry qualifies, relative "
-                    "directories are tried once more and taken whatever their runtime's version, "
-                    "and fallback = true does that for an absolute one too), { environment = "
-                    "\"MY_JAVA_HOME\" } a variable holding a home, "
-                    "\"path\" java.exe on PATH, \"registry\" the JavaSoft keys and located runtimes. "
-                    "Before the sequence the preferred location file is read; after it the installer "
-                    "location file, earlier installations, MORIX_JAVA_HOME and VANTAROCK_JAVA_HOME.",
-         .example = "[{ directory = \"jre\" }, { environment = \"MY_JAVA_HOME\" }, \"path\", \"registry\"]",
-         .exampleSets = {{ids::kSearchSequence, "Rjre;EMY_JAVA_HOME;S;Y"}},
-         .ids = {ids::kSearchSequence},
-         .encode = encodeSearch,
-         .decode = decodeSearch});
-    t.push_back(flagKey("runtime", "allow_beta", ids::kAllowBeta,
-                        "Accept runtimes whose version holds beta, -ea or -rc everywhere."));
-    t.push_back(flagKey("runtime", "require_jdk", ids::kRequireJdk,
-                        "Accept only a JDK: a home qualifies when it has lib/tools.jar, and the JRE keys "
-                        "of the registry are skipped."));
-    t.push_back({.section = "runtime",
-                 .name = "previous_installations",
-                 .type = "string",
-                 .defaultText = "none (no lookup)",
-                 .meaning = "The application id under which earlier installations are recorded in the "
-                            "registry; their jre directories are searched after the sequence.",
-                 .example = "\"com.example.app\"",
-                 .exampleSets = {{ids::kPreviousInstallationsAppId, "com.example.app"}},
-                 .ids = {ids::kPreviousInstallationsAppId},
-                 .encode = encodeText,
-                 .decode = decodeText});
-    t.push_back(flagKey("runtime", "bundled_only", ids::kBundledRuntimesOnly,
-                        "The registry entry uses only located runtimes whose path contains vrk_jres (the "
-                        "runtimes that installers bundle) and skips the JavaSoft keys."));
-    t.push_back({.section = "runtime",
-                 .name = "preferred_vm",
-                 .type = "string",
-                 .defaultText = "none",
-                 .meaning = "The VM subdirectory of the runtime's bin directory tried first (before client, "
-                            "server, j9vm, hotspot, jrockit).",
-                 .example = "\"server\"",
-                 .exampleSets = {{ids::kPreferredVm, "server"}},
-                 .ids = {ids::kPreferredVm},
-                 .encode = encodeText,
-                 .decode = decodeText,
-                 .limit = kPreferredVmCapacity - 1});
-    t.push_back(
-        flagKey("runtime", "add_dll_directories", ids::kAddDllDirectories,
-                "Also register the runtime's bin directory with AddDllDirectory while jvm.dll loads."));
-    return t;
+    return {std::begin(kRows), std::end(kRows)};
 }
 
 } // namespace morix::builder

@@ -55,68 +55,70 @@ std::optional<std::string> decodeStopTimeout(const Key& key, Decoder& in) {
     return std::to_string(*in.stopTimeout);
 }
 
+// The rows, in the order of the reference.
+const Key kRows[] = {
+    {.section = "service",
+     .name = "name",
+     .type = "string",
+     .defaultText = "none",
+     .meaning = "The service name (also its display name); a name after a service command "
+                "replaces it.",
+     .example = "\"MyService\"",
+     .exampleSets = {{ids::kServiceName, "MyService"}},
+     .ids = {ids::kServiceName},
+     .encode = encodeServiceName,
+     .decode = decodeText},
+    {.section = "service",
+     .name = "description",
+     .type = "string",
+     .defaultText = "none",
+     .meaning = "The description that install registers (any Unicode text).",
+     .example = "\"Runs My Application\"",
+     .exampleSets = {{ids::kServiceDescription, "Runs My Application"}},
+     .ids = {ids::kServiceDescription},
+     .encode = encodeWideText,
+     .decode = decodeWideText,
+     .wide = true},
+    {.section = "service",
+     .name = "start",
+     .type = "\"demand\" or \"auto\"",
+     .defaultText = "\"demand\"",
+     .meaning = "\"auto\" makes the plain /install register automatic start (id 107 = 4); "
+                "/install-auto and /install-demand choose for themselves. Excludes "
+                "launcher.type = \"gui\" and launcher.error_dialogs.",
+     .example = "\"auto\"",
+     .exampleSets = {{ids::kExecutableType, "4"}},
+     .ids = {ids::kExecutableType},
+     .encode = encodeServiceStart,
+     .decode = decodeExecutableType},
+    {.section = "service",
+     .name = "dependencies",
+     .type = "list of strings",
+     .defaultText = "none",
+     .meaning = "The services that this service depends on.",
+     .example = "[\"Tcpip\", \"Afd\"]",
+     .exampleSets = {{ids::kServiceDependencies, "Tcpip,Afd"}},
+     .ids = {ids::kServiceDependencies},
+     .encode = [](const Key& k, const toml::node& v,
+                  Encoder& o) { encodeJoinedList(k, v, o, kDependencySeparator, false); },
+     .decode = [](const Key& k, Decoder& d) { return decodeJoinedList(k, d, kDependencySeparator, false); }},
+    {.section = "service",
+     .name = "stop_timeout",
+     .type = "integer (seconds, at least 1)",
+     .defaultText = "the Java side's own",
+     .meaning = "How long the Java side waits for the application to end after a stop request; "
+                "adds -Dmorix.stopTimeout=N after the JVM options.",
+     .example = "30",
+     .exampleSets = {{ids::kVmOptions, "-Dmorix.stopTimeout=30"}},
+     .ids = {ids::kVmOptions},
+     .encode = encodeStopTimeout,
+     .decode = decodeStopTimeout},
+};
+
 } // namespace
 
 std::vector<Key> serviceKeys() {
-    std::vector<Key> t;
-    t.push_back({.section = "service",
-                 .name = "name",
-                 .type = "string",
-                 .defaultText = "none",
-                 .meaning = "The service name (also its display name); a name after a service command "
-                            "replaces it.",
-                 .example = "\"MyService\"",
-                 .exampleSets = {{ids::kServiceName, "MyService"}},
-                 .ids = {ids::kServiceName},
-                 .encode = encodeServiceName,
-                 .decode = decodeText});
-    t.push_back({.section = "service",
-                 .name = "description",
-                 .type = "string",
-                 .defaultText = "none",
-                 .meaning = "The description that install registers (any Unicode text).",
-                 .example = "\"Runs My Application\"",
-                 .exampleSets = {{ids::kServiceDescription, "Runs My Application"}},
-                 .ids = {ids::kServiceDescription},
-                 .encode = encodeWideText,
-                 .decode = decodeWideText,
-                 .wide = true});
-    t.push_back({.section = "service",
-                 .name = "start",
-                 .type = "\"demand\" or \"auto\"",
-                 .defaultText = "\"demand\"",
-                 .meaning = "\"auto\" makes the plain /install register automatic start (id 107 = 4); "
-                            "/install-auto and /install-demand choose for themselves. Excludes "
-                            "launcher.type = \"gui\" and launcher.error_dialogs.",
-                 .example = "\"auto\"",
-                 .exampleSets = {{ids::kExecutableType, "4"}},
-                 .ids = {ids::kExecutableType},
-                 .encode = encodeServiceStart,
-                 .decode = decodeExecutableType});
-    t.push_back({.section = "service",
-                 .name = "dependencies",
-                 .type = "list of strings",
-                 .defaultText = "none",
-                 .meaning = "The services that this service depends on.",
-                 .example = "[\"Tcpip\", \"Afd\"]",
-                 .exampleSets = {{ids::kServiceDependencies, "Tcpip,Afd"}},
-                 .ids = {ids::kServiceDependencies},
-                 .encode = [](const Key& k, const toml::node& v,
-                              Encoder& o) { encodeJoinedList(k, v, o, kDependencySeparator, false); },
-                 .decode = [](const Key& k,
-                              Decoder& d) { return decodeJoinedList(k, d, kDependencySeparator, false); }});
-    t.push_back({.section = "service",
-                 .name = "stop_timeout",
-                 .type = "integer (seconds, at least 1)",
-                 .defaultText = "the Java side's own",
-                 .meaning = "How long the Java side waits for the application to end after a stop request; "
-                            "adds -Dmorix.stopTimeout=N after the JVM options.",
-                 .example = "30",
-                 .exampleSets = {{ids::kVmOptions, "-Dmorix.stopTimeout=30"}},
-                 .ids = {ids::kVmOptions},
-                 .encode = encodeStopTimeout,
-                 .decode = decodeStopTimeout});
-    return t;
+    return {std::begin(kRows), std::end(kRows)};
 }
 
 } // namespace morix::builder

@@ -99,30 +99,33 @@ std::vector<int32_t> splashTextIds() {
     return textIds;
 }
 
+// The rows, in the order of the reference.
+const Key kRows[] = {
+    flagKey("splash", "enabled", ids::kSplashEnabled,
+            "Hand the splash-screen text settings to the Java side "
+            "(WinLauncher.initAwtSplashConfig) before main."),
+    flagKey("splash", "second_flag", ids::kSplashSecondFlag,
+            "The second boolean argument of initAwtSplashConfig."),
+    {.section = "splash",
+     .name = "texts",
+     .type = "list of up to 4 tables",
+     .defaultText = "empty texts, 0",
+     .meaning = "The four texts of initAwtSplashConfig, each { text = \"...\", first = 0, "
+                "second = 0 } (a text at most 1999 characters).",
+     .example = "[{ text = \"Loading\", first = 10, second = 20 }]",
+     .exampleSets = {{ids::kSplashText[0], "Loading"},
+                     {ids::kSplashFirst[0], "10"},
+                     {ids::kSplashSecond[0], "20"}},
+     .ids = splashTextIds(),
+     .encode = encodeSplashTexts,
+     .decode = decodeSplashTexts,
+     .limit = kSplashTextCapacity - 1},
+};
+
 } // namespace
 
 std::vector<Key> splashKeys() {
-    std::vector<Key> t;
-    t.push_back(flagKey("splash", "enabled", ids::kSplashEnabled,
-                        "Hand the splash-screen text settings to the Java side "
-                        "(WinLauncher.initAwtSplashConfig) before main."));
-    t.push_back(flagKey("splash", "second_flag", ids::kSplashSecondFlag,
-                        "The second boolean argument of initAwtSplashConfig."));
-    t.push_back({.section = "splash",
-                 .name = "texts",
-                 .type = "list of up to 4 tables",
-                 .defaultText = "empty texts, 0",
-                 .meaning = "The four texts of initAwtSplashConfig, each { text = \"...\", first = 0, "
-                            "second = 0 } (a text at most 1999 characters).",
-                 .example = "[{ text = \"Loading\", first = 10, second = 20 }]",
-                 .exampleSets = {{ids::kSplashText[0], "Loading"},
-                                 {ids::kSplashFirst[0], "10"},
-                                 {ids::kSplashSecond[0], "20"}},
-                 .ids = splashTextIds(),
-                 .encode = encodeSplashTexts,
-                 .decode = decodeSplashTexts,
-                 .limit = kSplashTextCapacity - 1});
-    return t;
+    return {std::begin(kRows), std::end(kRows)};
 }
 
 } // namespace morix::builder

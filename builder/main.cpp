@@ -314,7 +314,7 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"text", "toml"}));
     inspectCommand->add_option(
         "--extract-to", extractTo,
-        "write the included files into this directory, under the names the toml form reads");
+        "write the included files (and the icon) into this directory, under the names the toml form reads");
 
     std::string mainClass;
     std::string jar;

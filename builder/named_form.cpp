@@ -77,8 +77,12 @@ public:
                 }
             }
             if (rawOnly.size() == before) {
-                form.exact = payload::serialize(*rebuilt.payload) == payload::serialize(p_) &&
-                             (!executable_ || rebuilt.executable == *executable_);
+                form.exact = payload::serialize(*rebuilt.payload) == payload::serialize(p_);
+                if (executable_ && rebuilt.executable != *executable_) {
+                    form.exact = false;
+                    form.notes.push_back(
+                        "the [executable] table does not give the launcher's resources back");
+                }
                 break;
             }
         }

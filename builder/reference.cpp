@@ -91,6 +91,88 @@ std::string exampleFinding(std::string_view configuration) {
     return config.errors.empty() ? "" : formatDiagnostic(config.errors.front(), false);
 }
 
+// The tables of the sections' keys: the ids they set, or for [executable] what they set in the launcher's
+// resources.
+void keySections(std::ostream& out, const std::vector<Key>& table, const std::vector<std::string>& sections,
+                 const char* (*intro)(std::string_view)) {
+    for (const std::string& section : sections) {
+        const bool resources = isExecutableSection(section);
+        out << "## [" << section << "]\n\n" << intro(section) << "\n\n";
+        out << (resources
+                    ? "| key | type | default | sets | meaning |\n|---|---|---|---|---|\n"
+                    : "| key | type | default | ids | meaning | example |\n|---|---|---|---|---|---|\n");
+        for (const Key& key : table) {
+            if (key.section != section) {
+                continue;
+            }
+            out << "| `" << key.name << "` | " << cell(key.type) << " | " << cell(key.defaultText) << " | "
+                << (resources ? cell(key.resource) : cell(key.idsText())) << " | " << cell(key.meaning)
+                << " |";
+            out << (resources ? "" : " `" + cell(key.example) + "` |") << "\n";
+        }
+        out << "\n";
+    }
+}
+
+void messagesSection(std::ostream& out) {
+    out << "## [messages]\n\n"
+           "The texts that the launcher shows. The builder adds English texts, each naming the cause and "
+           "what the user can do, for every message that the configuration leaves open (the text for "
+           "`no_runtime` names the configured version bounds and search). `{0}` stands for the insert.\n\n"
+           "| key | type | default | meaning |\n|---|---|---|---|\n"
+           "| `defaults` | boolean | true | Add the English texts for the messages left open. |\n"
+           "| `include` | list of strings | none | Message sets shipped with the builder, applied for "
+           "users whose language matches: ";
+    for (const std::string& name : includedMessageSetNames()) {
+        out << "`\"" << name << "\"` ";
+    }
+    out << "(German). |\n\n"
+           "Messages, by name; each may be given in `[messages]` (the text for every language) and in a "
+           "message set `[messages.<locale>]`, whose name is a locale prefix (\"de\" matches de_DE and "
+           "de_CH; "
+           "sets are applied in name order, so \"de_CH\" overrides \"de\"). A set may also give raw message "
+           "ids (`1003 = \"...\"`).\n\n"
+           "| key | id | shown when | insert | English default |\n|---|---|---|---|---|\n";
+    const MessageTexts defaults = defaultMessages({});
+    for (const MessageKey& key : messageKeys()) {
+        std::string text;
+        for (const auto& [id, value] : defaults) {
+            if (id == key.id) {
+                text = payload::utf16ToUtf8(value);
+            }
+        }
+        out << "| `" << key.name << "` | " << key.id << " | " << cell(key.meaning) << " | "
+            << cell(key.insert) << " | " << cell(text) << " |\n";
+    }
+}
+
+// The [executable] tables as a configuration writes them, with every key's example.
+void exampleTables(std::ostream& out) {
+    for (const std::string& section : executableSectionNames()) {
+        out << (section == executableSectionNames().front() ? "" : "\n") << "[" << section << "]\n";
+        for (const Key& key : executableKeyTable()) {
+            if (key.section == section) {
+                out << key.name << " = " << key.example << "\n";
+            }
+        }
+    }
+    out << "```\n\n";
+}
+
+// What the builder says about mistakes in [executable]: its own findings for a few.
+void errorExamples(std::ostream& out) {
+    out << "## Errors\n\n"
+           "Mistakes in these tables are found like those of every other section: each error names the file, "
+           "line and column, the key, what was expected and, where there is one, a suggestion; then the exit "
+           "code is 2 and nothing is written. An icon is read before anything is written, so that a bad one "
+           "stops the build too. For example:\n\n";
+    for (const char* example :
+         {"[executable.version]\nfile_version = \"1.2\"\n", "[executable]\nicon = \"logo.png\"\n",
+          "[executable]\nexecution_level = \"admin\"\n", "[executable]\nicons = \"app.ico\"\n"}) {
+        out << "    morix-build: " << exampleFinding(example) << "\n";
+    }
+}
+
 } // namespace
 
 std::string referenceMarkdown() {
@@ -109,49 +191,8 @@ std::string referenceMarkdown() {
            "and "
            "column, the key, what was expected and, where there is one, a suggestion; the builder then exits "
            "with code 2 and writes no launcher. Warnings name what would fail when the launcher runs.\n\n";
-    for (const std::string& section : sectionNames()) {
-        out << "## [" << section << "]\n\n" << sectionIntro(section) << "\n\n";
-        out << "| key | type | default | ids | meaning | example |\n|---|---|---|---|---|---|\n";
-        for (const Key& key : keyTable()) {
-            if (key.section != section) {
-                continue;
-            }
-            out << "| `" << key.name << "` | " << cell(key.type) << " | " << cell(key.defaultText) << " | "
-                << cell(key.idsText()) << " | " << cell(key.meaning) << " | `" << cell(key.example)
-                << "` |\n";
-        }
-        out << "\n";
-    }
-    out << "## [messages]\n\n"
-           "The texts that the launcher shows. The builder adds English texts, each naming the cause and "
-           "what the user can do, for every message that the configuration leaves open (the text for "
-           "`no_runtime` names the configured version bounds and search). `{0}` stands for the insert.\n\n"
-           "| key | type | default | meaning |\n|---|---|---|---|\n"
-           "| `defaults` | boolean | true | Add the English texts for the messages left open. |\n"
-           "| `include` | list of strings | none | Message sets shipped with the builder, applied for "
-           "users whose language matches: ";
-    for (const std::string& name : includedMessageSetNames()) {
-        out << "`\"" << name << "\"` ";
-    }
-    out << "(German). |\n\n"
-           "Messages, by name; each may be given in `[messages]` (the text for every language) and in a "
-           "message set `[messages.<locale>]`, whose name is a locale prefix (\"de\" matches de_DE and "
-           "de_CH; "
-           "sets are applied in name order, so \"de_CH\" overrides \"de\"). A set may also give raw message "
-           "ids "
-           "(`1003 = \"...\"`).\n\n"
-           "| key | id | shown when | insert | English default |\n|---|---|---|---|---|\n";
-    const MessageTexts defaults = defaultMessages({});
-    for (const MessageKey& key : messageKeys()) {
-        std::string text;
-        for (const auto& [id, value] : defaults) {
-            if (id == key.id) {
-                text = payload::utf16ToUtf8(value);
-            }
-        }
-        out << "| `" << key.name << "` | " << key.id << " | " << cell(key.meaning) << " | "
-            << cell(key.insert) << " | " << cell(text) << " |\n";
-    }
+    keySections(out, keyTable(), sectionNames(), sectionIntro);
+    messagesSection(out);
     out << "\n## [[files]]\n\n"
            "Files included in the launcher and extracted into its temporary directory at each start; .jar "
            "and "
@@ -196,37 +237,9 @@ std::string executableReferenceMarkdown() {
            "`[executable]` table of the builder's configuration gives a launcher the application's own. "
            "`morix-build` writes these resources itself, on Linux and on Windows alike, without any Windows "
            "tool; `morix-build inspect` shows them.\n\n```toml\n";
-    for (const std::string& section : executableSectionNames()) {
-        out << (section == executableSectionNames().front() ? "" : "\n") << "[" << section << "]\n";
-        for (const Key& key : executableKeyTable()) {
-            if (key.section == section) {
-                out << key.name << " = " << key.example << "\n";
-            }
-        }
-    }
-    out << "```\n\n";
-    for (const std::string& section : executableSectionNames()) {
-        out << "## [" << section << "]\n\n"
-            << executableSectionIntro(section) << "\n\n"
-            << "| key | type | default | sets | meaning |\n|---|---|---|---|---|\n";
-        for (const Key& key : executableKeyTable()) {
-            if (key.section == section) {
-                out << "| `" << key.name << "` | " << cell(key.type) << " | " << cell(key.defaultText)
-                    << " | " << cell(key.resource) << " | " << cell(key.meaning) << " |\n";
-            }
-        }
-        out << "\n";
-    }
-    out << "## Errors\n\n"
-           "Mistakes in these tables are found like those of every other section: each error names the file, "
-           "line and column, the key, what was expected and, where there is one, a suggestion; then the exit "
-           "code is 2 and nothing is written. An icon is read before anything is written, so that a bad one "
-           "stops the build too. For example:\n\n";
-    for (const char* example :
-         {"[executable.version]\nfile_version = \"1.2\"\n", "[executable]\nicon = \"logo.png\"\n",
-          "[executable]\nexecution_level = \"admin\"\n", "[executable]\nicons = \"app.ico\"\n"}) {
-        out << "    morix-build: " << exampleFinding(example) << "\n";
-    }
+    exampleTables(out);
+    keySections(out, executableKeyTable(), executableSectionNames(), executableSectionIntro);
+    errorExamples(out);
     out << "\n## Round trip\n\n"
            "`morix-build inspect --format toml app.exe` prints the `[executable]` table back from the "
            "launcher's resources when the builder wrote them (a launcher built without the table keeps the "

@@ -140,6 +140,118 @@ using LanguageMap = std::map<uint16_t, const Resource*>;
 using NameMap = std::map<ResourceKey, LanguageMap, KeyOrder>;
 using TypeMap = std::map<ResourceKey, NameMap, KeyOrder>;
 
+// Writes a resource tree: the directories first (root, types, names), then the data entries, the names
+// and the data itself.
+class TreeWriter {
+public:
+    explicit TreeWriter(const std::vector<Resource>& resources) {
+        for (const Resource& r : resources) {
+            tree_[r.type][r.name][r.language] =
+                &r; // a later resource with the same key replaces an earlier one
+        }
+    }
+
+    std::string write(uint32_t sectionRva) {
+        layOut();
+        writeDirectories();
+        writeData(sectionRva);
+        return std::move(out_);
+    }
+
+private:
+    // Places every directory and the data entries behind them.
+    void layOut() {
+        size_t size = 16 + 8 * tree_.size();
+        for (auto& [type, names] : tree_) {
+            typeDirs_[&names] = size;
+            size += 16 + 8 * names.size();
+        }
+        size_t count = 0;
+        for (auto& [type, names] : tree_) {
+            for (auto& [name, languages] : names) {
+                nameDirs_[&languages] = size;
+                size += 16 + 8 * languages.size();
+                count += languages.size();
+            }
+        }
+        nextEntry_ = size;
+        out_.assign(size + 16 * count, '\0');
+    }
+
+    // An entry's name field: the id, or the offset of a name written behind everything so far.
+    uint32_t putName(const ResourceKey& key) {
+        if (!key.isName()) {
+            return key.id;
+        }
+        const auto at = static_cast<uint32_t>(out_.size());
+        out_.resize(out_.size() + 2 + 2 * key.name.size(), '\0');
+        writeU16(out_, at, static_cast<uint16_t>(key.name.size()));
+        for (size_t i = 0; i < key.name.size(); ++i) {
+            writeU16(out_, at + 2 + 2 * i, static_cast<uint16_t>(key.name[i]));
+        }
+        return 0x80000000u | at;
+    }
+
+    // A directory's header: how many of its entries are named and how many have ids.
+    template <typename Map>
+    void putDirectory(size_t at, const Map& map) {
+        const auto named = static_cast<size_t>(
+            std::count_if(map.begin(), map.end(), [](auto& e) { return e.first.isName(); }));
+        writeU16(out_, at + 12, static_cast<uint16_t>(named));
+        writeU16(out_, at + 14, static_cast<uint16_t>(map.size() - named));
+    }
+
+    void writeDirectories() {
+        putDirectory(0, tree_);
+        size_t rootEntry = 16;
+        for (auto& [type, names] : tree_) {
+            const size_t typeDir = typeDirs_[&names];
+            writeU32(out_, rootEntry, putName(type));
+            writeU32(out_, rootEntry + 4, 0x80000000u | static_cast<uint32_t>(typeDir));
+            rootEntry += 8;
+            putDirectory(typeDir, names);
+            size_t typeEntry = typeDir + 16;
+            for (auto& [name, languages] : names) {
+                const size_t nameDir = nameDirs_[&languages];
+                writeU32(out_, typeEntry, putName(name));
+                writeU32(out_, typeEntry + 4, 0x80000000u | static_cast<uint32_t>(nameDir));
+                typeEntry += 8;
+                writeLanguages(nameDir, languages);
+            }
+        }
+    }
+
+    // A name's directory, which holds no names: one entry per language, each naming a data entry.
+    void writeLanguages(size_t nameDir, const LanguageMap& languages) {
+        writeU16(out_, nameDir + 14, static_cast<uint16_t>(languages.size()));
+        size_t languageEntry = nameDir + 16;
+        for (auto& [language, resource] : languages) {
+            writeU32(out_, languageEntry, language);
+            writeU32(out_, languageEntry + 4, static_cast<uint32_t>(nextEntry_));
+            dataEntries_.emplace_back(nextEntry_, resource);
+            languageEntry += 8;
+            nextEntry_ += 16;
+        }
+    }
+
+    void writeData(uint32_t sectionRva) {
+        for (auto& [entry, resource] : dataEntries_) {
+            out_.resize(alignUp(out_.size(), 8), '\0');
+            writeU32(out_, entry, sectionRva + static_cast<uint32_t>(out_.size()));
+            writeU32(out_, entry + 4, static_cast<uint32_t>(resource->data.size()));
+            writeU32(out_, entry + 8, resource->codePage);
+            out_ += resource->data;
+        }
+    }
+
+    TypeMap tree_;
+    std::map<const NameMap*, size_t> typeDirs_;
+    std::map<const LanguageMap*, size_t> nameDirs_;
+    size_t nextEntry_ = 0;
+    std::vector<std::pair<size_t, const Resource*>> dataEntries_;
+    std::string out_;
+};
+
 } // namespace
 
 std::optional<std::vector<Resource>> readResources(std::string_view image, std::string* error) {
@@ -172,83 +284,7 @@ std::optional<std::vector<Resource>> readResources(std::string_view image, std::
 }
 
 std::string buildResourceSection(std::vector<Resource> resources, uint32_t sectionRva) {
-    TypeMap tree;
-    for (const Resource& r : resources) {
-        tree[r.type][r.name][r.language] = &r; // a later resource with the same key replaces an earlier one
-    }
-    // Directories first (root, types, names), then the data entries, the names and the data itself.
-    size_t size = 16 + 8 * tree.size();
-    std::map<const NameMap*, size_t> typeDirs;
-    std::map<const LanguageMap*, size_t> nameDirs;
-    for (auto& [type, names] : tree) {
-        typeDirs[&names] = size;
-        size += 16 + 8 * names.size();
-    }
-    size_t count = 0;
-    for (auto& [type, names] : tree) {
-        for (auto& [name, languages] : names) {
-            nameDirs[&languages] = size;
-            size += 16 + 8 * languages.size();
-            count += languages.size();
-        }
-    }
-    size_t entries = size;
-    size += 16 * count;
-    std::string out(size, '\0');
-    auto putName = [&](const ResourceKey& key) -> uint32_t {
-        if (!key.isName()) {
-            return key.id;
-        }
-        uint32_t at = static_cast<uint32_t>(out.size());
-        out.resize(out.size() + 2 + 2 * key.name.size(), '\0');
-        writeU16(out, at, static_cast<uint16_t>(key.name.size()));
-        for (size_t i = 0; i < key.name.size(); ++i) {
-            writeU16(out, at + 2 + 2 * i, static_cast<uint16_t>(key.name[i]));
-        }
-        return 0x80000000u | at;
-    };
-    auto putDirectory = [&](size_t at, size_t named, size_t all) {
-        writeU16(out, at + 12, static_cast<uint16_t>(named));
-        writeU16(out, at + 14, static_cast<uint16_t>(all - named));
-    };
-    auto namedCount = [](const auto& map) {
-        return static_cast<size_t>(
-            std::count_if(map.begin(), map.end(), [](auto& e) { return e.first.isName(); }));
-    };
-    std::vector<std::pair<size_t, const Resource*>> dataEntries;
-    putDirectory(0, namedCount(tree), tree.size());
-    size_t rootEntry = 16;
-    for (auto& [type, names] : tree) {
-        writeU32(out, rootEntry, putName(type));
-        writeU32(out, rootEntry + 4, 0x80000000u | static_cast<uint32_t>(typeDirs[&names]));
-        rootEntry += 8;
-        size_t typeDir = typeDirs[&names];
-        putDirectory(typeDir, namedCount(names), names.size());
-        size_t typeEntry = typeDir + 16;
-        for (auto& [name, languages] : names) {
-            writeU32(out, typeEntry, putName(name));
-            writeU32(out, typeEntry + 4, 0x80000000u | static_cast<uint32_t>(nameDirs[&languages]));
-            typeEntry += 8;
-            size_t nameDir = nameDirs[&languages];
-            putDirectory(nameDir, 0, languages.size());
-            size_t languageEntry = nameDir + 16;
-            for (auto& [language, resource] : languages) {
-                writeU32(out, languageEntry, language);
-                writeU32(out, languageEntry + 4, static_cast<uint32_t>(entries));
-                dataEntries.emplace_back(entries, resource);
-                languageEntry += 8;
-                entries += 16;
-            }
-        }
-    }
-    for (auto& [entry, resource] : dataEntries) {
-        out.resize(alignUp(out.size(), 8), '\0');
-        writeU32(out, entry, sectionRva + static_cast<uint32_t>(out.size()));
-        writeU32(out, entry + 4, static_cast<uint32_t>(resource->data.size()));
-        writeU32(out, entry + 8, resource->codePage);
-        out += resource->data;
-    }
-    return out;
+    return TreeWriter(resources).write(sectionRva);
 }
 
 namespace {

@@ -22,31 +22,29 @@ inline constexpr size_t kPreferredVmCapacity = 200; // ids::kPreferredVm
 
 // Search sequence entries (ids::kSearchSequence): a letter followed directly by its text.
 namespace search_entry {
-inline constexpr char kDirectory = 'R';             // a runtime home; tried again as written when relative
-inline constexpr char kDirectoryWithFallback = 'B'; // the same, tried again as written in any case
-inline constexpr char kLegacyDirectory = 'A';       // read like kDirectory; the builder writes R
-inline constexpr char kEnvironment = 'E';           // a variable that holds a runtime home
-inline constexpr char kSearchPath = 'S';            // java.exe on PATH; the text is not used
-inline constexpr char kRegistry = 'Y';              // the registry's runtimes; the text is not used
+// A runtime home (R); the same, tried again as written whatever its version when no entry qualifies
+// (B; R only when relative); an older letter read like R (A), which the builder never writes.
+inline constexpr char kDirectory = 'R', kDirectoryWithFallback = 'B', kLegacyDirectory = 'A';
+// A variable that holds a runtime home (E); java.exe on PATH (S) and the registry's runtimes (Y), whose
+// text is not used.
+inline constexpr char kEnvironment = 'E', kSearchPath = 'S', kRegistry = 'Y';
 } // namespace search_entry
 
 // Class path and module path entries (ids::kClassPath, ids::kModulePath): a kind letter, a required
 // flag, and the name from the third character on.
 namespace path_entry {
-inline constexpr char kArchive = 'A';       // a file or directory, or a ";"-list of them
-inline constexpr char kDirectory = 'D';     // the same; the builder writes it for a directory
-inline constexpr char kEnvironment = 'E';   // the value of a variable
-inline constexpr char kScanDirectory = 'S'; // every .jar, then every .zip in a directory
-inline constexpr char kRequired = '1';      // any other flag character makes the entry optional
-inline constexpr char kOptional = '0';
+// A file or directory, or a ";"-list of them (A, and D, which the builder writes for a directory); the
+// value of a variable (E); every .jar, then every .zip in a directory (S).
+inline constexpr char kArchive = 'A', kDirectory = 'D', kEnvironment = 'E', kScanDirectory = 'S';
+// Any other flag character makes the entry optional too.
+inline constexpr char kRequired = '1', kOptional = '0';
 inline constexpr size_t kNameOffset = 2;
 } // namespace path_entry
 
 // The condition of a version-specific option line: the pattern mark followed by a pattern, or a
 // minimum and a maximum feature version joined by the range separator.
 namespace version_line {
-inline constexpr char kPatternMark = '*';
-inline constexpr char kRangeSeparator = '-';
+inline constexpr char kPatternMark = '*', kRangeSeparator = '-';
 } // namespace version_line
 
 // The executable type (ids::kExecutableType).
@@ -59,8 +57,7 @@ inline constexpr int kConsoleWithDialogs = 5;
 
 // The launcher flavour (the first character of ids::kLauncherFlavour).
 namespace flavour {
-inline constexpr char kMorix = 'e';
-inline constexpr char kVantarock = 'i';
+inline constexpr char kMorix = 'e', kVantarock = 'i';
 } // namespace flavour
 
 } // namespace morix
