@@ -201,23 +201,30 @@ private:
         writeU16(out_, at + 14, static_cast<uint16_t>(map.size() - named));
     }
 
+    // An entry that names a subdirectory.
+    void putEntry(size_t at, const ResourceKey& key, size_t directory) {
+        writeU32(out_, at, putName(key));
+        writeU32(out_, at + 4, 0x80000000u | static_cast<uint32_t>(directory));
+    }
+
     void writeDirectories() {
         putDirectory(0, tree_);
         size_t rootEntry = 16;
         for (auto& [type, names] : tree_) {
-            const size_t typeDir = typeDirs_[&names];
-            writeU32(out_, rootEntry, putName(type));
-            writeU32(out_, rootEntry + 4, 0x80000000u | static_cast<uint32_t>(typeDir));
+            putEntry(rootEntry, type, typeDirs_[&names]);
             rootEntry += 8;
-            putDirectory(typeDir, names);
-            size_t typeEntry = typeDir + 16;
-            for (auto& [name, languages] : names) {
-                const size_t nameDir = nameDirs_[&languages];
-                writeU32(out_, typeEntry, putName(name));
-                writeU32(out_, typeEntry + 4, 0x80000000u | static_cast<uint32_t>(nameDir));
-                typeEntry += 8;
-                writeLanguages(nameDir, languages);
-            }
+            writeNames(typeDirs_[&names], names);
+        }
+    }
+
+    // A type's directory: one entry per name, each naming the directory of its languages.
+    void writeNames(size_t typeDir, const NameMap& names) {
+        putDirectory(typeDir, names);
+        size_t typeEntry = typeDir + 16;
+        for (auto& [name, languages] : names) {
+            putEntry(typeEntry, name, nameDirs_[&languages]);
+            typeEntry += 8;
+            writeLanguages(nameDirs_[&languages], languages);
         }
     }
 
