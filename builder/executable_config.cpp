@@ -260,8 +260,11 @@ std::optional<ExecutableSettings> executableSettingsOf(std::string_view launcher
     if (findResource(*resources, payload::kRtVersion)) {
         settings.version = readVersion(*findResource(*resources, payload::kRtVersion), name, notes);
     }
+    // A signed launcher's resources are compared as the builder would write them once the signature went.
+    std::string image(launcher);
+    payload::dropSignature(image);
     std::string problem;
-    std::optional<std::string> again = applyExecutableSettings(settings, launcher, name, problem);
+    std::optional<std::string> again = applyExecutableSettings(settings, image, name, problem);
     std::optional<std::vector<Resource>> againResources =
         again ? payload::readResources(*again, nullptr) : std::nullopt;
     if (!againResources || *againResources != *resources) {
