@@ -2,8 +2,12 @@
 
 #include "encoding.h"
 #include "key_table.h"
+#include "message_keys.h"
 #include "messages.h"
 
+#include "morix/config_ids.h"
+#include "morix/config_values.h"
+#include "morix/payload_format.h"
 #include "morix/text_encoding.h"
 
 #include <algorithm>
@@ -16,6 +20,9 @@ namespace morix::builder {
 namespace {
 
 namespace fs = std::filesystem;
+
+// An icon larger than this is no icon a launcher needs (a 256x256 PNG is well below it).
+constexpr size_t kMaxIconFile = 16u << 20;
 
 // Top-level names that are not sections of the key table.
 const std::vector<std::string> kSpecialNames = {"ids",      "strings",          "wide",      "files",
@@ -45,28 +52,6 @@ std::optional<std::string> rawText(const toml::node& node) {
     return std::nullopt;
 }
 
-// The launcher writes an included file below its temporary directory and creates only one directory
-// level for it: a name it could not place there is refused here, not at the user's first start.
-const char* includedNameProblem(const std::string& name) {
-    if (name.front() == '\\' || name.find(':') != std::string::npos) {
-        return "must be relative";
-    }
-    if (std::count(name.begin(), name.end(), '\\') > 1) {
-        return "may have at most one directory level";
-    }
-    const size_t slash = name.find('\\');
-    for (const std::string& part :
-         {name.substr(0, slash), slash == std::string::npos ? "" : name.substr(slash + 1)}) {
-        if (part == "." || part == "..") {
-            return "may not contain \".\" or \"..\" parts";
-        }
-    }
-    if (name.back() == '\\') {
-        return "must name a file";
-    }
-    return nullptr;
-}
-
 struct RawEntry {
     int32_t id;
     bool wide;
@@ -78,7 +63,9 @@ struct RawEntry {
 class Reader {
 public:
     Reader(std::string fileName, const ReadOptions& options)
-        : out_(fileName), fileName_(std::move(fileName)), options_(options) {}
+        : out_(fileName), fileName_(std::move(fileName)), options_(options) {
+        out_.applicationVersion = options.applicationVersion;
+    }
 
     Configuration read(std::string_view text) {
         Configuration result;
@@ -91,14 +78,17 @@ public:
             return result;
         }
         for (auto&& [key, node] : root) {
-            readTopLevel(key, node, result);
+            readTopLevel(key, node);
         }
         finishSharedIds(out_);
         applyRawIds();
         applyMessages();
         readRuntimeJar();
         readFiles();
+        readIcon();
         warn();
+        result.executable = out_.executable;
+        result.versionsGiven = out_.fileVersionGiven && out_.productVersionGiven;
         result.errors = out_.errors();
         result.warnings = out_.warnings();
         if (result.errors.empty()) {
@@ -108,11 +98,13 @@ public:
     }
 
 private:
-    void readTopLevel(const toml::key& key, const toml::node& node, Configuration& result) {
+    void readTopLevel(const toml::key& key, const toml::node& node) {
         const std::string name(key.str());
         const std::vector<std::string> sections = sectionNames();
-        if (std::find(sections.begin(), sections.end(), name) != sections.end()) {
+        if (std::find(sections.begin(), sections.end(), name) != sections.end() ||
+            isExecutableSection(name)) {
             if (const toml::table* table = out_.table(node, name)) {
+                out_.executable.present = out_.executable.present || isExecutableSection(name);
                 readSection(name, *table);
             }
         } else if (name == "strings" || name == "wide") {
@@ -132,11 +124,6 @@ private:
                 defaultsAt_ = node.source();
                 defaults_ = *b;
             }
-        } else if (name == "executable") {
-            // The launcher's resources are applied by their own step; this table is only carried.
-            if (const toml::table* table = out_.table(node, name)) {
-                result.executable = *table;
-            }
         } else {
             unknownTopLevel(key, node);
         }
@@ -144,7 +131,7 @@ private:
 
     void unknownTopLevel(const toml::key& key, const toml::node& node) {
         const std::string name(key.str());
-        for (const std::string& section : sectionNames()) {
+        for (const std::string& section : allSectionNames()) {
             if (findKey(section, name)) {
                 out_.error(key.source(), name, "unknown section or key", "it belongs in [" + section + "]");
                 return;
@@ -169,24 +156,47 @@ private:
         }
     }
 
-    void readSection(const std::string& section, const toml::table& table) {
-        if (section == "service") {
-            out_.serviceSectionGiven = true;
-            out_.serviceAt = table.source();
+    static std::vector<std::string> allSectionNames() {
+        std::vector<std::string> names = sectionNames();
+        for (const std::string& name : executableSectionNames()) {
+            names.push_back(name);
         }
+        return names;
+    }
+
+    // The keys of a section and the names of its subsections, for "did you mean".
+    static std::vector<std::string> knownNames(const std::string& section) {
+        std::vector<std::string> names = keyNames(section);
+        for (const std::string& name : executableSectionNames()) {
+            if (name.starts_with(section + ".")) {
+                names.push_back(name.substr(section.size() + 1));
+            }
+        }
+        return names;
+    }
+
+    void readSection(const std::string& section, const toml::table& table) {
+        out_.sectionsAt[section] = table.source();
         for (auto&& [key, node] : table) {
             if (const Key* row = findKey(section, key.str())) {
                 row->encode(*row, node, out_);
                 continue;
             }
+            const std::string subsection = section + "." + std::string(key.str());
+            if (isExecutableSection(subsection)) {
+                if (const toml::table* subtable = out_.table(node, subsection)) {
+                    readSection(subsection, *subtable);
+                }
+                continue;
+            }
             std::string suggestion;
-            for (const std::string& other : sectionNames()) {
+            for (const std::string& other : allSectionNames()) {
                 if (other != section && findKey(other, key.str())) {
                     suggestion = "it belongs in [" + other + "]";
                 }
             }
             if (suggestion.empty()) {
-                const std::string nearest = nearestName(key.str(), keyNames(section));
+                const std::string nearest = nearestName(key.str(), knownNames(section));
                 suggestion = nearest.empty() ? "see docs/configuration.md for the keys of [" + section + "]"
                                              : "did you mean '" + nearest + "'?";
             }
@@ -438,64 +448,103 @@ private:
             return;
         }
         for (const toml::node& node : *files) {
-            const toml::table* entry = out_.table(node, "files");
-            if (!entry || !out_.onlyKeys(*entry, "files", {"name", "source"})) {
-                continue;
+            if (std::optional<payload::IncludedFile> file = readFileEntry(node)) {
+                files_.push_back(std::move(*file));
             }
-            const toml::node* nameNode = entry->get("name");
-            const toml::node* sourceNode = entry->get("source");
-            if (!nameNode || !sourceNode) {
-                out_.error(entry->source(), "files", "every [[files]] entry needs a name and a source");
-                continue;
-            }
-            std::optional<std::string> name = out_.string(*nameNode, "files.name");
-            std::optional<std::string> source = out_.string(*sourceNode, "files.source");
-            if (!name || !source) {
-                continue;
-            }
-            std::optional<std::string> narrowName = payload::utf8ToCp1252(*name);
-            if (!narrowName || narrowName->empty() || narrowName->find(';') != std::string::npos) {
-                out_.error(nameNode->source(), "files.name",
-                           "the included file name '" + *name +
-                               "' must be non-empty Windows-1252 text without ';'");
-                continue;
-            }
-            std::replace(narrowName->begin(), narrowName->end(), '/', '\\');
-            if (const char* problem = includedNameProblem(*narrowName)) {
-                out_.error(nameNode->source(), "files.name",
-                           "the included file name '" + *name + "' " + problem,
-                           "names are relative to the launcher's temporary directory, such as lib/app.jar");
-                continue;
-            }
-            if (std::any_of(files_.begin(), files_.end(),
-                            [&](const auto& f) { return f.name == *narrowName; })) {
-                out_.error(nameNode->source(), "files.name",
-                           "the included file name '" + *name + "' is used twice",
-                           *narrowName == kRuntimeJarName
-                               ? "morix-runtime.jar is included by default; set "
-                                 "application.include_runtime_jar = false to give your own"
-                               : "");
-                continue;
-            }
-            const fs::path path = options_.base / fs::u8path(*source);
-            std::optional<std::string> content = options_.readFile ? options_.readFile(path) : std::nullopt;
-            if (!content) {
-                out_.error(sourceNode->source(), "files.source",
-                           "cannot read the included file " + path.string(),
-                           "a source is relative to the configuration file's directory");
-                continue;
-            }
-            files_.push_back({*narrowName, *content});
         }
         if (!files_.empty()) {
-            for (int32_t id : {payload::kIncludedFileCountId, payload::kIncludedFileNamesId}) {
+            for (int32_t id : {ids::kIncludedFileCount, ids::kIncludedFileNames}) {
                 if (out_.narrowIds.count(id)) {
                     out_.error(filesNode_->source(), "files",
-                               "ids 2002 and 2003 are set from [[files]]; do not set them as raw ids");
+                               "ids " + std::to_string(ids::kIncludedFileCount) + " and " +
+                                   std::to_string(ids::kIncludedFileNames) +
+                                   " are set from [[files]]; do not set them as raw ids");
                     break;
                 }
             }
         }
+    }
+
+    // One [[files]] entry: its name as the launcher writes it and its source's content; none after a
+    // finding.
+    std::optional<payload::IncludedFile> readFileEntry(const toml::node& node) {
+        const toml::table* entry = out_.table(node, "files");
+        if (!entry || !out_.onlyKeys(*entry, "files", {"name", "source"})) {
+            return std::nullopt;
+        }
+        const toml::node* nameNode = entry->get("name");
+        const toml::node* sourceNode = entry->get("source");
+        if (!nameNode || !sourceNode) {
+            out_.error(entry->source(), "files", "every [[files]] entry needs a name and a source");
+            return std::nullopt;
+        }
+        std::optional<std::string> name = out_.string(*nameNode, "files.name");
+        std::optional<std::string> source = out_.string(*sourceNode, "files.source");
+        std::optional<std::string> narrowName =
+            name && source ? includedName(*nameNode, *name) : std::nullopt;
+        if (!narrowName) {
+            return std::nullopt;
+        }
+        const fs::path path = options_.base / fs::u8path(*source);
+        std::optional<std::string> content = options_.readFile ? options_.readFile(path) : std::nullopt;
+        if (!content) {
+            out_.error(sourceNode->source(), "files.source", "cannot read the included file " + path.string(),
+                       "a source is relative to the configuration file's directory");
+            return std::nullopt;
+        }
+        return payload::IncludedFile{*narrowName, *content};
+    }
+
+    // An included file's name in the form the launcher writes it (backslashes, Windows-1252), when the
+    // launcher can place it and no other file has it; none after a finding.
+    std::optional<std::string> includedName(const toml::node& nameNode, const std::string& name) {
+        std::optional<std::string> narrowName = payload::utf8ToCp1252(name);
+        if (!narrowName || narrowName->empty() || narrowName->find(kListSeparator) != std::string::npos) {
+            out_.error(nameNode.source(), "files.name",
+                       "the included file name '" + name +
+                           "' must be non-empty Windows-1252 text without ';'");
+            return std::nullopt;
+        }
+        std::replace(narrowName->begin(), narrowName->end(), '/', '\\');
+        if (const char* problem = payload::includedNameProblem(*narrowName)) {
+            out_.error(nameNode.source(), "files.name", "the included file name '" + name + "' " + problem,
+                       "names are relative to the launcher's temporary directory, such as lib/app.jar");
+            return std::nullopt;
+        }
+        if (std::any_of(files_.begin(), files_.end(), [&](const auto& f) { return f.name == *narrowName; })) {
+            out_.error(nameNode.source(), "files.name", "the included file name '" + name + "' is used twice",
+                       *narrowName == kRuntimeJarName
+                           ? "morix-runtime.jar is included by default; set "
+                             "application.include_runtime_jar = false to give your own"
+                           : "");
+            return std::nullopt;
+        }
+        return narrowName;
+    }
+
+    // The icon is read now, so that a bad one stops the build before anything is written.
+    void readIcon() {
+        if (!out_.iconAt) {
+            return;
+        }
+        const fs::path path = options_.base / fs::u8path(out_.executable.iconFile);
+        std::optional<std::string> content = options_.readFile ? options_.readFile(path) : std::nullopt;
+        if (!content) {
+            out_.error(*out_.iconAt, "executable.icon", "cannot read " + path.string(),
+                       "an icon is relative to the configuration file's directory");
+            return;
+        }
+        if (content->size() > kMaxIconFile) {
+            out_.error(*out_.iconAt, "executable.icon", path.string() + " is larger than 16 MB");
+            return;
+        }
+        std::string problem;
+        std::optional<std::vector<payload::IconImage>> images = payload::parseIcoFile(*content, &problem);
+        if (!images) {
+            out_.error(*out_.iconAt, "executable.icon", path.string() + " is " + problem);
+            return;
+        }
+        out_.executable.icon = std::move(*images);
     }
 
     void warn() {
@@ -511,16 +560,18 @@ private:
                 }
             }
         }
-        const bool serviceName = out_.narrowIds.count(101) != 0;
-        const auto type = out_.narrowIds.find(107);
-        const bool autoStart = type != out_.narrowIds.end() && type->second == "4";
-        if (!serviceName && (out_.serviceSectionGiven || autoStart)) {
-            out_.warning(out_.serviceAt.value_or(toml::source_region{}), "service.name",
+        const bool serviceName = out_.narrowIds.count(ids::kServiceName) != 0;
+        const auto type = out_.narrowIds.find(ids::kExecutableType);
+        const bool autoStart = type != out_.narrowIds.end() &&
+                               type->second == std::to_string(executable_type::kAutoStartService);
+        const toml::source_region* service = out_.sectionAt("service");
+        if (!serviceName && (service || autoStart)) {
+            out_.warning(service ? *service : toml::source_region{}, "service.name",
                          "a service configuration without a service name; /install and the service need one "
                          "on their command line",
                          "set service.name");
         }
-        const auto sequence = out_.narrowIds.find(128);
+        const auto sequence = out_.narrowIds.find(ids::kSearchSequence);
         if (sequence == out_.narrowIds.end() || sequence->second.empty()) {
             out_.warning(
                 out_.searchAt.value_or(toml::source_region{}), "runtime.search",

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "diagnostic.h"
+#include "executable_settings.h"
 
 #include "morix/payload.h"
 
@@ -29,14 +30,19 @@ struct ReadOptions {
     std::function<bool(const std::filesystem::path&)> fileExists;
     // The default morix-runtime.jar (beside the builder), when there is one.
     std::optional<std::filesystem::path> runtimeJar;
+    // The application's version (morix-build image --version): the launcher's file and product version
+    // wherever [executable.version] leaves them open.
+    std::optional<payload::VersionNumber> applicationVersion;
 };
 
 struct Configuration {
     std::optional<payload::Payload> payload; // none when there are errors
     std::vector<Diagnostic> errors;
     std::vector<Diagnostic> warnings;
-    // The [executable] table (launcher resources), handed on untouched.
-    std::optional<toml::table> executable;
+    // The [executable] table: what the builder writes into the launcher's resources.
+    ExecutableSettings executable;
+    // [executable.version] gives both the file and the product version: no application version is needed.
+    bool versionsGiven = false;
 };
 
 // Reads a configuration from its text; `fileName` only names it in findings. Files are read through

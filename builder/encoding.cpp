@@ -151,6 +151,17 @@ std::optional<std::string> Encoder::narrow(const toml::node& node, const std::st
     return text;
 }
 
+std::optional<std::string> Encoder::narrowString(const toml::node& node, const std::string& key,
+                                                 size_t limit) {
+    std::optional<std::string> text = string(node, key);
+    return text ? narrow(node, key, *text, limit) : std::nullopt;
+}
+
+const toml::source_region* Encoder::sectionAt(const std::string& section) const {
+    auto it = sectionsAt.find(section);
+    return it == sectionsAt.end() ? nullptr : &it->second;
+}
+
 bool Encoder::onlyKeys(const toml::table& table, const std::string& key,
                        const std::vector<std::string>& allowed) {
     bool ok = true;
@@ -194,37 +205,37 @@ const std::u16string* Decoder::wide(int32_t id) const {
     return it == wide_.end() || taken(id) ? nullptr : &it->second;
 }
 
-std::string tomlString(std::string_view utf8) {
+std::string quotedText(std::string_view utf8, std::string (*escapeControl)(unsigned char)) {
     std::string out = "\"";
     for (char c : utf8) {
-        auto b = static_cast<unsigned char>(c);
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            if (b < 0x20 || b == 0x7F) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04X", b);
-                out += escape;
-            } else {
-                out += c;
-            }
+        const auto b = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (b < 0x20 || b == 0x7F) {
+            out += escapeControl(b);
+        } else {
+            out += c;
         }
     }
     return out + "\"";
+}
+
+std::string tomlString(std::string_view utf8) {
+    return quotedText(utf8, [](unsigned char b) -> std::string {
+        switch (b) {
+        case '\n':
+            return "\\n";
+        case '\t':
+            return "\\t";
+        case '\r':
+            return "\\r";
+        default:
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04X", b);
+            return escape;
+        }
+    });
 }
 
 std::string nearestName(std::string_view name, const std::vector<std::string>& known) {

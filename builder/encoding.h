@@ -1,10 +1,11 @@
-// The two directions between the named configuration and the payload's ids. The key table's
-// converters work on these contexts: an Encoder collects the ids that the named keys set and reports
-// findings at their place in the file; a Decoder hands out a payload's ids and remembers which ones a
-// named key has taken.
+// The two directions between the named configuration and the payload's ids (and, for [executable], the
+// launcher's resources). The key table's converters work on these contexts: an Encoder collects the ids
+// and settings that the named keys set and reports findings at their place in the file; a Decoder hands
+// out a payload's ids and remembers which ones a named key has taken.
 #pragma once
 
 #include "diagnostic.h"
+#include "executable_settings.h"
 
 #include <toml++/toml.h>
 
@@ -45,9 +46,11 @@ public:
     std::optional<int64_t> integer(const toml::node& node, const std::string& key, int64_t min, int64_t max);
     const toml::array* array(const toml::node& node, const std::string& key);
     const toml::table* table(const toml::node& node, const std::string& key);
-    // The text in Windows-1252, at most `limit` bytes; `what` names the value in messages.
+    // The text in Windows-1252, at most `limit` bytes.
     std::optional<std::string> narrow(const toml::node& node, const std::string& key, const std::string& utf8,
                                       size_t limit);
+    // A string value in Windows-1252, at most `limit` bytes.
+    std::optional<std::string> narrowString(const toml::node& node, const std::string& key, size_t limit);
     // Unknown keys of an inline or standard table get an error with the nearest allowed name.
     bool onlyKeys(const toml::table& table, const std::string& key, const std::vector<std::string>& allowed);
 
@@ -60,21 +63,28 @@ public:
     // Which key set an id, and where: a raw id given as well is an error.
     std::map<int32_t, std::pair<std::string, toml::source_region>> owners;
 
-    // Shared ids, finished after every key was read.
+    // What several keys share, finished after every key was read: the JVM options (id 123) and the
+    // executable type (id 107).
     std::vector<std::string> jvmOptions;
     std::optional<std::string> stopTimeoutOption;
     std::optional<toml::source_region> jvmOptionsAt;
     ExecutableTypeParts executableType;
-    // Directories of the configuration that the warnings look at.
-    bool serviceSectionGiven = false;
-    std::optional<toml::source_region> serviceAt;
+    // Where each section's table starts, for findings about a section as a whole.
+    std::map<std::string, toml::source_region> sectionsAt;
+    const toml::source_region* sectionAt(const std::string& section) const;
+    // What the warnings look at: the search sequence's place and the required archives.
     std::optional<toml::source_region> searchAt;
-    size_t usableSearchEntries = 0;
-    bool searchGiven = false;
     std::vector<std::pair<std::string, toml::source_region>> requiredArchives;
     // The Java side's jar as an included file: whether, and from where when not the default.
     bool includeRuntimeJar = true;
     std::optional<std::pair<std::string, toml::source_region>> runtimeJarPath;
+    // The [executable] table; the icon file is read once every key was read.
+    ExecutableSettings executable;
+    std::optional<toml::source_region> iconAt;
+    bool fileVersionGiven = false;
+    bool productVersionGiven = false;
+    // What the versions default to when the configuration leaves them open (ReadOptions).
+    std::optional<payload::VersionNumber> applicationVersion;
 
 private:
     Diagnostic diagnostic(const toml::source_region& at, std::string key, std::string message,
@@ -97,6 +107,8 @@ public:
     // Id 123 as tokens, when the named list gives it back byte for byte; the stop timeout is split off.
     std::optional<std::vector<std::string>> jvmOptions;
     std::optional<int64_t> stopTimeout;
+    // The launcher's resources as [executable] settings, when the builder wrote them.
+    const ExecutableSettings* executable = nullptr;
 
     const std::map<int32_t, std::string>& narrowIds() const { return narrow_; }
     const std::map<int32_t, std::u16string>& wideIds() const { return wide_; }
@@ -107,6 +119,9 @@ private:
     std::set<int32_t> taken_;
 };
 
+// A value in double quotes, with quotes and backslashes escaped and control characters written as
+// `escapeControl` gives them, so that the value stays on one line.
+std::string quotedText(std::string_view utf8, std::string (*escapeControl)(unsigned char));
 // TOML text of a value, as inspect writes it.
 std::string tomlString(std::string_view utf8);
 

@@ -1,9 +1,11 @@
 #include "executable_config.h"
 
+#include "key_table.h"
+
+#include "morix/pe_resources.h"
 #include "morix/text_encoding.h"
 
-#include <fstream>
-#include <tuple>
+#include <algorithm>
 #include <sstream>
 
 namespace morix::builder {
@@ -12,115 +14,13 @@ namespace {
 namespace fs = std::filesystem;
 using payload::Resource;
 
-// The version strings: the configuration's key and the key of the version resource's string table.
-struct VersionString {
-    const char* key;
-    const char16_t* windowsKey;
-};
-constexpr VersionString kVersionStrings[] = {
-    {"company", u"CompanyName"},
-    {"file_description", u"FileDescription"},
-    {"product_name", u"ProductName"},
-    {"copyright", u"LegalCopyright"},
-    {"original_filename", u"OriginalFilename"},
-    {"internal_name", u"InternalName"},
-};
-// Each block of the version resource has a 16-bit length: this keeps all of them together well inside it.
-constexpr size_t kMaxVersionText = 1000;
-// An icon larger than this is no icon a launcher needs (a 256x256 PNG is well below it).
-constexpr uintmax_t kMaxIconFile = 16u << 20;
+// The version texts that default to the launcher's file name.
+constexpr const char16_t* kOriginalFilename = u"OriginalFilename";
+constexpr const char16_t* kInternalName = u"InternalName";
 
 std::string filenameUtf8(const fs::path& path) {
     std::u8string name = path.u8string();
     return std::string(name.begin(), name.end());
-}
-
-bool readVersion(const toml::table& table, ExecutableVersion& out, std::string& error) {
-    std::optional<std::string> fileVersion;
-    std::optional<std::string> productVersion;
-    std::vector<std::pair<std::string, std::u16string>> texts;
-    for (auto&& [key, node] : table) {
-        std::string name(key.str());
-        std::optional<std::string> text = node.value_exact<std::string>();
-        if (!text) {
-            error = "[executable.version] " + name + " must be a string";
-            return false;
-        }
-        if (name == "file_version") {
-            fileVersion = *text;
-            continue;
-        }
-        if (name == "product_version") {
-            productVersion = *text;
-            continue;
-        }
-        const VersionString* known = nullptr;
-        for (const VersionString& v : kVersionStrings) {
-            if (name == v.key) {
-                known = &v;
-            }
-        }
-        if (!known) {
-            error = "unknown key '" + name + "' in [executable.version]";
-            return false;
-        }
-        std::u16string wide = *payload::utf8ToUtf16(*text);
-        if (wide.size() > kMaxVersionText) {
-            error = "[executable.version] " + name + " is longer than " + std::to_string(kMaxVersionText) +
-                    " characters";
-            return false;
-        }
-        texts.emplace_back(name, std::move(wide));
-    }
-    if (!fileVersion) {
-        error = "[executable.version] needs a file_version";
-        return false;
-    }
-    for (auto& [name, text, target] :
-         {std::tuple{"file_version", fileVersion, &out.fileVersion},
-          std::tuple{"product_version", productVersion ? productVersion : fileVersion,
-                     &out.productVersion}}) {
-        std::optional<payload::VersionNumber> number = payload::parseVersionNumber(*text);
-        if (!number) {
-            error = std::string("[executable.version] ") + name + " '" + *text +
-                    "' is not four numbers from 0 to 65535 separated by dots (such as 1.2.0.0)";
-            return false;
-        }
-        *target = *number;
-    }
-    // The string table in the order Windows' own tools write it.
-    for (const VersionString& v : kVersionStrings) {
-        for (auto& [name, text] : texts) {
-            if (name == v.key) {
-                out.strings.emplace_back(v.windowsKey, text);
-            }
-        }
-    }
-    return true;
-}
-
-bool readIcon(const fs::path& file, ExecutableSettings& out, std::string& error) {
-    std::error_code ec;
-    uintmax_t size = fs::file_size(file, ec);
-    std::ifstream in(file, std::ios::binary);
-    if (ec || !in) {
-        error = "[executable] icon: cannot read " + file.string();
-        return false;
-    }
-    if (size > kMaxIconFile) {
-        error = "[executable] icon " + file.string() + " is larger than 16 MB";
-        return false;
-    }
-    std::ostringstream content;
-    content << in.rdbuf();
-    std::string problem;
-    std::optional<std::vector<payload::IconImage>> images = payload::parseIcoFile(content.str(), &problem);
-    if (!images) {
-        error = "[executable] icon " + file.string() + " is " + problem;
-        return false;
-    }
-    out.icon = std::move(*images);
-    return true;
 }
 
 std::string_view manifestLevel(std::string_view manifest) {
@@ -203,58 +103,119 @@ void printManifest(std::ostream& out, const std::vector<Resource>& resources) {
     }
 }
 
-} // namespace
+payload::VersionInfo versionInfo(const ExecutableVersion& version, const fs::path& output) {
+    payload::VersionInfo info{version.fileVersion, version.productVersion, version.strings};
+    auto setDefault = [&](const char16_t* key, const std::string& value) {
+        for (const auto& entry : info.strings) {
+            if (entry.first == key) {
+                return;
+            }
+        }
+        info.strings.emplace_back(key, *payload::utf8ToUtf16(value));
+    };
+    setDefault(kOriginalFilename, filenameUtf8(output.filename()));
+    setDefault(kInternalName, filenameUtf8(output.stem()));
+    info.strings.emplace_back(u"FileVersion",
+                              *payload::utf8ToUtf16(payload::formatVersionNumber(info.fileVersion)));
+    info.strings.emplace_back(u"ProductVersion",
+                              *payload::utf8ToUtf16(payload::formatVersionNumber(info.productVersion)));
+    return info;
+}
 
-bool readExecutableSettings(const toml::table& table, const fs::path& base, ExecutableSettings& out,
-                            std::string& error) {
-    out.present = true;
-    for (auto&& [key, node] : table) {
-        std::string name(key.str());
-        if (name == "version") {
-            const toml::table* version = node.as_table();
-            if (!version) {
-                error = "[executable] version must be a table ([executable.version])";
-                return false;
-            }
-            out.version.emplace();
-            if (!readVersion(*version, *out.version, error)) {
-                return false;
-            }
-            continue;
-        }
-        std::optional<std::string> text = node.value_exact<std::string>();
-        if (name != "icon" && name != "execution_level" && name != "dpi_awareness") {
-            error = "unknown key '" + name + "' in [executable]";
-            return false;
-        }
-        if (!text) {
-            error = "[executable] " + name + " must be a string";
-            return false;
-        }
-        if (name == "icon" && !readIcon(base / fs::u8path(*text), out, error)) {
-            return false;
-        }
-        if (name == "execution_level") {
-            std::optional<payload::ExecutionLevel> level = payload::parseExecutionLevel(*text);
-            if (!level) {
-                error = "[executable] execution_level '" + *text +
-                        "' is not one of asInvoker, requireAdministrator, highestAvailable";
-                return false;
-            }
-            out.executionLevel = *level;
-        }
-        if (name == "dpi_awareness") {
-            std::optional<payload::DpiAwareness> dpi = payload::parseDpiAwareness(*text);
-            if (!dpi) {
-                error = "[executable] dpi_awareness '" + *text +
-                        "' is not one of unaware, system, per-monitor, per-monitor-v2";
-                return false;
-            }
-            out.dpiAwareness = *dpi;
+// Whether the resource section holds exactly the tree that the builder makes of these resources: then
+// the builder wrote it, from an [executable] table; otherwise the resources are the template's own.
+bool writtenByBuilder(std::string_view image, const payload::PeLayout& layout,
+                      const std::vector<Resource>& resources) {
+    const payload::DataDirectory directory =
+        payload::dataDirectory(image, layout, payload::kResourceDirectory);
+    for (const payload::SectionHeader& s : payload::readSectionHeaders(image, layout)) {
+        if (directory.address != 0 && s.virtualAddress == directory.address) {
+            const std::string tree = payload::buildResourceSection(resources, s.virtualAddress);
+            return s.virtualSize == tree.size() && tree.size() <= s.rawSize && s.rawOffset <= image.size() &&
+                   image.substr(s.rawOffset, tree.size()) == tree;
         }
     }
-    return true;
+    return false;
 }
+
+// The execution level and DPI awareness of a manifest that the builder wrote; false for any other.
+bool readManifest(const std::vector<Resource>& resources, uint16_t machine, ExecutableSettings& settings) {
+    const Resource* manifest = findResource(resources, payload::kRtManifest);
+    for (payload::ExecutionLevel level :
+         {payload::ExecutionLevel::asInvoker, payload::ExecutionLevel::requireAdministrator,
+          payload::ExecutionLevel::highestAvailable}) {
+        for (payload::DpiAwareness dpi :
+             {payload::DpiAwareness::unaware, payload::DpiAwareness::system,
+              payload::DpiAwareness::perMonitor, payload::DpiAwareness::perMonitorV2}) {
+            if (manifest && manifest->data == payload::buildManifest(machine, level, dpi)) {
+                settings.executionLevel = level;
+                settings.dpiAwareness = dpi;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// The position of a version text's key in the key table; the end for a key of none.
+size_t versionKeyOrder(const std::u16string& windowsKey) {
+    const std::vector<Key>& keys = executableKeyTable();
+    for (size_t i = 0; i < keys.size(); ++i) {
+        if (keys[i].section == "executable.version" &&
+            std::u16string(keys[i].resource.begin(), keys[i].resource.end()) == windowsKey) {
+            return i;
+        }
+    }
+    return keys.size();
+}
+
+bool inKeyOrder(const std::vector<std::pair<std::u16string, std::u16string>>& strings) {
+    return std::is_sorted(strings.begin(), strings.end(), [](const auto& a, const auto& b) {
+        return versionKeyOrder(a.first) < versionKeyOrder(b.first);
+    });
+}
+
+// The [executable.version] settings of a version resource that the builder wrote for a launcher named
+// `name`: the texts it was given, without the versions' texts that close the table and without the
+// file names it added as defaults behind the texts given.
+ExecutableVersion readVersion(const Resource& resource, const fs::path& name,
+                              std::vector<std::string>& notes) {
+    std::optional<payload::VersionInfo> info = payload::parseVersionResource(resource.data);
+    if (!info) {
+        notes.push_back("the launcher's version information is unreadable; it is left out");
+        return {};
+    }
+    ExecutableVersion version{info->fileVersion, info->productVersion, {}};
+    std::vector<std::pair<std::u16string, std::u16string>> strings = info->strings;
+    for (const char16_t* closing : {u"ProductVersion", u"FileVersion"}) {
+        if (!strings.empty() && strings.back().first == closing) {
+            strings.pop_back();
+        }
+    }
+    const std::u16string defaults[] = {*payload::utf8ToUtf16(filenameUtf8(name.stem())),
+                                       *payload::utf8ToUtf16(filenameUtf8(name.filename()))};
+    const char16_t* defaultKeys[] = {kInternalName, kOriginalFilename};
+    for (size_t i = 0; i < 2 && !inKeyOrder(strings); ++i) {
+        if (!strings.empty() &&
+            strings.back() == std::pair<std::u16string, std::u16string>(defaultKeys[i], defaults[i])) {
+            strings.pop_back();
+        }
+    }
+    for (auto& [key, text] : strings) {
+        if (versionKeyOrder(key) == executableKeyTable().size()) {
+            notes.push_back("the version text " + payload::utf16ToUtf8(key) +
+                            " has no key in [executable.version]");
+        } else {
+            version.strings.emplace_back(key, text);
+        }
+    }
+    std::stable_sort(version.strings.begin(), version.strings.end(), [](const auto& a, const auto& b) {
+        return versionKeyOrder(a.first) < versionKeyOrder(b.first);
+    });
+    return version;
+}
+
+} // namespace
 
 std::optional<std::string> applyExecutableSettings(const ExecutableSettings& settings, std::string_view image,
                                                    const fs::path& output, std::string& error) {
@@ -270,27 +231,46 @@ std::optional<std::string> applyExecutableSettings(const ExecutableSettings& set
         payload::setIcon(*resources, settings.icon);
     }
     if (settings.version) {
-        payload::VersionInfo info{settings.version->fileVersion, settings.version->productVersion, {}};
-        info.strings = settings.version->strings;
-        auto setDefault = [&](const char16_t* key, const std::string& value) {
-            for (const auto& entry : info.strings) {
-                if (entry.first == key) {
-                    return;
-                }
-            }
-            info.strings.emplace_back(key, *payload::utf8ToUtf16(value));
-        };
-        setDefault(u"OriginalFilename", filenameUtf8(output.filename()));
-        setDefault(u"InternalName", filenameUtf8(output.stem()));
-        info.strings.emplace_back(u"FileVersion",
-                                  *payload::utf8ToUtf16(payload::formatVersionNumber(info.fileVersion)));
-        info.strings.emplace_back(u"ProductVersion",
-                                  *payload::utf8ToUtf16(payload::formatVersionNumber(info.productVersion)));
-        payload::setVersionInfo(*resources, info);
+        payload::setVersionInfo(*resources, versionInfo(*settings.version, output));
     }
     payload::setManifest(
         *resources, payload::buildManifest(layout->machine, settings.executionLevel, settings.dpiAwareness));
     return payload::replaceResources(image, *resources, &error);
+}
+
+std::optional<ExecutableSettings> executableSettingsOf(std::string_view launcher, const fs::path& name,
+                                                       const std::string& iconFile,
+                                                       std::vector<std::string>& notes) {
+    std::optional<payload::PeLayout> layout = payload::readPeLayout(launcher, nullptr);
+    std::optional<std::vector<Resource>> resources =
+        layout ? payload::readResources(launcher, nullptr) : std::nullopt;
+    if (!resources || !writtenByBuilder(launcher, *layout, *resources)) {
+        return std::nullopt;
+    }
+    ExecutableSettings settings;
+    settings.present = true;
+    if (!readManifest(*resources, layout->machine, settings)) {
+        notes.push_back(
+            "the launcher's manifest is not one the builder writes; [executable] writes it afresh");
+    }
+    if (std::optional<std::vector<payload::IconImage>> icon = payload::iconOf(*resources)) {
+        settings.icon = std::move(*icon);
+        settings.iconFile = iconFile;
+    }
+    if (findResource(*resources, payload::kRtVersion)) {
+        settings.version = readVersion(*findResource(*resources, payload::kRtVersion), name, notes);
+    }
+    // A signed launcher's resources are compared as the builder would write them once the signature went.
+    std::string image(launcher);
+    payload::dropSignature(image);
+    std::string problem;
+    std::optional<std::string> again = applyExecutableSettings(settings, image, name, problem);
+    std::optional<std::vector<Resource>> againResources =
+        again ? payload::readResources(*again, nullptr) : std::nullopt;
+    if (!againResources || *againResources != *resources) {
+        notes.push_back("the launcher's resources do not come back exactly from the [executable] table");
+    }
+    return settings;
 }
 
 std::optional<std::string> prepareTemplate(std::string image, const ExecutableSettings& settings,
@@ -315,7 +295,8 @@ void printExecutable(std::ostream& out, std::string_view image) {
     if (!layout) {
         return;
     }
-    payload::DataDirectory certificates = payload::dataDirectory(image, *layout, 4);
+    payload::DataDirectory certificates =
+        payload::dataDirectory(image, *layout, payload::kCertificateDirectory);
     out << "executable: " << (layout->machine == 0x8664 ? "64-bit (amd64)" : "32-bit (X86)") << ", ";
     if (certificates.size != 0) {
         out << "signed (" << certificates.size << " bytes of certificates)\n";

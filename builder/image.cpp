@@ -48,12 +48,12 @@ std::optional<Payload> readApplicationKeys(const std::string& origin, const std:
 }
 
 void addMainClass(Payload& p, const std::string& mainClass, const ReadOptions& read, Findings& findings) {
-    if (mainClass.empty() || p.findString(kMainClassId)) {
+    if (mainClass.empty() || p.findString(ids::kMainClass)) {
         return;
     }
     std::optional<Payload> keys =
         readApplicationKeys("--main-class", "main_class = " + tomlString(mainClass), read, findings);
-    for (int32_t id : {kMainClassId, kMainClassInModuleId}) {
+    for (int32_t id : {ids::kMainClass, ids::kMainClassInModule}) {
         if (const std::string* value = keys ? keys->findString(id) : nullptr) {
             setId(p, id, *value);
         }
@@ -64,7 +64,7 @@ void addMainClass(Payload& p, const std::string& mainClass, const ReadOptions& r
 // the order given.
 void addClassPath(Payload& p, const std::vector<std::string>& libs, const ReadOptions& read,
                   Findings& findings) {
-    if (libs.empty() || p.findString(kClassPathId) || p.findString(kModulePathId)) {
+    if (libs.empty() || p.findString(ids::kClassPath) || p.findString(ids::kModulePath)) {
         return;
     }
     std::string list;
@@ -73,40 +73,8 @@ void addClassPath(Payload& p, const std::vector<std::string>& libs, const ReadOp
                 tomlString(std::string(kLibDirectory) + "/" + lib) + ", required = true }";
     }
     std::optional<Payload> keys = readApplicationKeys("--lib", "class_path = [" + list + "]", read, findings);
-    if (const std::string* value = keys ? keys->findString(kClassPathId) : nullptr) {
-        setId(p, kClassPathId, *value);
-    }
-}
-
-// The application's version as the launcher's file and product version, where [executable.version]
-// leaves them open.
-void addVersion(toml::table& executable, const std::string& version, Findings& findings) {
-    toml::node* node = executable.get("version");
-    if (version.empty() || (node && !node->is_table())) {
-        return;
-    }
-    if (!node) {
-        node = &executable.insert("version", toml::table{}).first->second;
-    }
-    toml::table& table = *node->as_table();
-    const bool file = table.contains("file_version");
-    const bool product = table.contains("product_version");
-    if (file && product) {
-        return;
-    }
-    std::string problem;
-    std::optional<payload::VersionNumber> number = windowsVersionOf(version, problem);
-    if (!number) {
-        findings.error("executable.version", "--version: " + problem,
-                       "set executable.version.file_version and product_version in the configuration");
-        return;
-    }
-    const std::string text = payload::formatVersionNumber(*number);
-    if (!file) {
-        table.insert("file_version", text);
-    }
-    if (!product) {
-        table.insert("product_version", text);
+    if (const std::string* value = keys ? keys->findString(ids::kClassPath) : nullptr) {
+        setId(p, ids::kClassPath, *value);
     }
 }
 
@@ -310,21 +278,6 @@ std::vector<std::string> placeGivenFiles(const ImageOptions& options, const std:
     return libs;
 }
 
-// The launcher's resources: the configuration's [executable] table, with the application's version where
-// the table leaves the file and product version open.
-ExecutableSettings executableSettings(const Configuration& config, const ImageOptions& options,
-                                      Findings& findings) {
-    toml::table executable = config.executable.value_or(toml::table{});
-    addVersion(executable, options.version, findings);
-    ExecutableSettings settings;
-    std::string problem;
-    if ((config.executable || !executable.empty()) &&
-        !readExecutableSettings(executable, options.configFile.parent_path(), settings, problem)) {
-        findings.error(options.configFile.string() + ": " + problem);
-    }
-    return settings;
-}
-
 void checkOutputs(const fs::path& output, const std::optional<fs::path>& zip, const std::string& launcherName,
                   const ReadOptions& read, Findings& findings) {
     if (std::optional<std::string> problem = outputProblem(output, launcherName, read)) {
@@ -374,6 +327,10 @@ int buildImage(const ImageOptions& options) {
     ReadOptions read = diskReadOptions(options.configFile.parent_path(), options.runtimeJar);
     // The required archives are checked against the image, not against the configuration's directory.
     read.fileExists = nullptr;
+    std::string versionProblem;
+    if (!options.version.empty()) {
+        read.applicationVersion = windowsVersionOf(options.version, versionProblem);
+    }
     std::optional<std::string> text = read.readFile(options.configFile);
     if (!text) {
         std::cerr << "morix-build: " << options.configFile.string() << ": cannot read the file\n";
@@ -381,6 +338,10 @@ int buildImage(const ImageOptions& options) {
     }
     Configuration config = readConfiguration(options.configFile.string(), *text, read);
     findings.add(config);
+    if (!versionProblem.empty() && !config.versionsGiven) {
+        findings.error("executable.version", "--version: " + versionProblem,
+                       "set executable.version.file_version and product_version in the configuration");
+    }
     if (!config.payload) {
         findings.print();
         return kBadInput;
@@ -389,7 +350,6 @@ int buildImage(const ImageOptions& options) {
     addMainClass(p, options.mainClass, read, findings);
     Layout layout;
     addClassPath(p, placeGivenFiles(options, launcherName, layout, findings), read, findings);
-    const ExecutableSettings settings = executableSettings(config, options, findings);
 
     std::string problem;
     std::optional<std::string> templateImage = read.readFile(options.templateFile);
@@ -406,7 +366,7 @@ int buildImage(const ImageOptions& options) {
 
     std::optional<std::string> launcher;
     if (!findings.failed()) {
-        templateImage = prepareTemplate(std::move(*templateImage), settings,
+        templateImage = prepareTemplate(std::move(*templateImage), config.executable,
                                         output / fs::u8path(launcherName), false, problem);
         launcher = templateImage ? payload::attachPayload(*templateImage, p, &problem) : std::nullopt;
         if (!launcher) {

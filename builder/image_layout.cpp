@@ -64,9 +64,10 @@ struct PathEntry {
 std::vector<PathEntry> pathEntries(const Payload& p, int32_t id) {
     std::vector<PathEntry> entries;
     const std::string* value = p.findString(id);
-    for (const std::string& entry : value ? splitAt(*value, ';') : std::vector<std::string>{}) {
+    for (const std::string& entry : value ? splitAt(*value, kListSeparator) : std::vector<std::string>{}) {
         if (entry.size() > 2) {
-            entries.push_back({entry[0], entry[1] == '1', payload::cp1252ToUtf8(entry.substr(2))});
+            entries.push_back({entry[0], entry[1] == path_entry::kRequired,
+                               payload::cp1252ToUtf8(entry.substr(path_entry::kNameOffset))});
         }
     }
     return entries;
@@ -170,9 +171,12 @@ std::optional<std::string> insideImage(std::string text) {
 void placeRuntime(const fs::path& home, const Payload& p, uint16_t machine, Layout& layout,
                   Findings& findings) {
     std::optional<std::string> target;
-    const std::string* sequence = p.findString(kSearchSequenceId);
-    for (const std::string& entry : sequence ? splitAt(*sequence, ';') : std::vector<std::string>{}) {
-        if (!entry.empty() && std::string_view("ARB").find(entry[0]) != std::string_view::npos) {
+    const std::string* sequence = p.findString(ids::kSearchSequence);
+    for (const std::string& entry :
+         sequence ? splitAt(*sequence, kListSeparator) : std::vector<std::string>{}) {
+        const char letter = entry.empty() ? '\0' : entry[0];
+        if (letter == search_entry::kDirectory || letter == search_entry::kDirectoryWithFallback ||
+            letter == search_entry::kLegacyDirectory) {
             target = insideImage(payload::cp1252ToUtf8(entry.substr(1)));
             if (target) {
                 break;
@@ -188,10 +192,10 @@ void placeRuntime(const fs::path& home, const Payload& p, uint16_t machine, Layo
     }
     RuntimeNeeds needs;
     needs.machine = machine;
-    const std::string* type = p.findString(kLauncherTypeId);
-    needs.javaw = type && *type == "1";
-    needs.jdk = idSet(p, kRequireJdkId);
-    if (const std::string* vm = p.findString(kPreferredVmId)) {
+    const std::string* type = p.findString(ids::kExecutableType);
+    needs.javaw = type && *type == std::to_string(executable_type::kGui);
+    needs.jdk = idSet(p, ids::kRequireJdk);
+    if (const std::string* vm = p.findString(ids::kPreferredVm)) {
         needs.preferredVm = payload::cp1252ToUtf8(*vm);
     }
     if (std::optional<std::string> problem = runtimeHomeProblem(home, needs)) {
@@ -203,16 +207,17 @@ void placeRuntime(const fs::path& home, const Payload& p, uint16_t machine, Layo
 
 PathsInImage checkPaths(const Payload& p, const Layout& layout, Findings& findings) {
     PathsInImage reached;
-    for (int32_t id : {kClassPathId, kModulePathId}) {
-        const std::string key = id == kClassPathId ? "application.class_path" : "application.module_path";
+    for (int32_t id : {ids::kClassPath, ids::kModulePath}) {
+        const std::string key = id == ids::kClassPath ? "application.class_path" : "application.module_path";
         for (const PathEntry& entry : pathEntries(p, id)) {
             std::optional<std::string> name = insideImage(entry.name);
-            if (entry.kind == 'E' || !name) {
+            if (entry.kind == path_entry::kEnvironment || !name) {
                 reached.complete = false;
                 continue;
             }
             const Placed* at = layout.find(*name);
-            if (entry.kind == 'A' || (entry.kind == 'D' && at && !at->directory)) {
+            if (entry.kind == path_entry::kArchive ||
+                (entry.kind == path_entry::kDirectory && at && !at->directory)) {
                 if (at && !at->directory) {
                     reached.archives.push_back(at);
                 } else {
@@ -220,13 +225,14 @@ PathsInImage checkPaths(const Payload& p, const Layout& layout, Findings& findin
                                    "place it with --lib (the Maven plugin places the project's artifact and "
                                    "its runtime dependencies), or remove the entry");
                 }
-            } else if (entry.kind == 'D' || entry.kind == 'S') {
+            } else if (entry.kind == path_entry::kDirectory || entry.kind == path_entry::kScanDirectory) {
                 const bool held = layout.holdsBelow(*name);
-                if (entry.kind == 'D' && held) {
+                if (entry.kind == path_entry::kDirectory && held) {
                     reached.directories.push_back(*name);
                 }
-                for (const Placed* file :
-                     entry.kind == 'S' ? layout.filesIn(*name) : std::vector<const Placed*>{}) {
+                for (const Placed* file : entry.kind == path_entry::kScanDirectory
+                                              ? layout.filesIn(*name)
+                                              : std::vector<const Placed*>{}) {
                     if (isArchiveName(file->name)) {
                         reached.archives.push_back(file);
                     }
@@ -252,14 +258,14 @@ PathsInImage checkPaths(const Payload& p, const Layout& layout, Findings& findin
 }
 
 void checkMainClass(const Payload& p, const Layout& layout, const PathsInImage& paths, Findings& findings) {
-    const std::string* mainClass = p.findString(kMainClassId);
+    const std::string* mainClass = p.findString(ids::kMainClass);
     if (!mainClass || mainClass->empty()) {
         findings.error("application.main_class", "is not set, so the image's launcher has no class to run",
                        "set application.main_class, or give --main-class (the Maven plugin's mainClass)");
         return;
     }
     std::string className = payload::cp1252ToUtf8(*mainClass);
-    if (idSet(p, kMainClassInModuleId) && className.find('/') != std::string::npos) {
+    if (idSet(p, ids::kMainClassInModule) && className.find('/') != std::string::npos) {
         className = className.substr(className.find('/') + 1);
     }
     if (!paths.complete) {

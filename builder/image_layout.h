@@ -6,6 +6,8 @@
 #include "config.h"
 #include "diagnostic.h"
 
+#include "morix/config_ids.h"
+#include "morix/config_values.h"
 #include "morix/payload.h"
 
 #include <cstdint>
@@ -16,16 +18,6 @@
 #include <vector>
 
 namespace morix::builder::image {
-
-// The launcher's configuration ids that an image depends on.
-inline constexpr int32_t kLauncherTypeId = 107;
-inline constexpr int32_t kClassPathId = 121;
-inline constexpr int32_t kMainClassId = 122;
-inline constexpr int32_t kSearchSequenceId = 128;
-inline constexpr int32_t kRequireJdkId = 131;
-inline constexpr int32_t kModulePathId = 132;
-inline constexpr int32_t kMainClassInModuleId = 133;
-inline constexpr int32_t kPreferredVmId = 152;
 
 inline constexpr const char* kLibDirectory = "lib";
 

@@ -1,5 +1,7 @@
 #include "inspect.h"
 
+#include "encoding.h"
+
 #include "morix/text_encoding.h"
 
 #include <cstdio>
@@ -10,21 +12,11 @@ namespace {
 // A value in double quotes, with control characters and quotes escaped so that one entry stays on
 // one line.
 std::string quoted(std::string_view utf8) {
-    std::string out = "\"";
-    for (char c : utf8) {
-        auto b = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (b < 0x20 || b == 0x7F) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02X", b);
-            out += escape;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
+    return quotedText(utf8, [](unsigned char b) {
+        char escape[8];
+        std::snprintf(escape, sizeof escape, "\\x%02X", b);
+        return std::string(escape);
+    });
 }
 
 } // namespace

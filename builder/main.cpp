@@ -7,6 +7,8 @@
 #include "key_table.h"
 #include "named_form.h"
 
+#include "morix/executable_resources.h"
+#include "morix/payload_format.h"
 #include "morix/pe_image.h"
 #include "morix/text_encoding.h"
 
@@ -102,14 +104,6 @@ void printFindings(const Configuration& config) {
 int build(const fs::path& templateFile, const fs::path& configFile, const fs::path& output,
           bool dropSignature) {
     Configuration config = morix::builder::loadConfiguration(configFile, defaultRuntimeJar());
-    std::string problem;
-    morix::builder::ExecutableSettings executable;
-    // A bad [executable] table stops the build like any other error: its one line, without warnings.
-    if (config.payload && config.executable &&
-        !morix::builder::readExecutableSettings(*config.executable, configFile.parent_path(), executable,
-                                                problem)) {
-        return badInput(configFile, problem);
-    }
     printFindings(config);
     if (!config.payload) {
         return kBadInput;
@@ -118,7 +112,8 @@ int build(const fs::path& templateFile, const fs::path& configFile, const fs::pa
     if (!templateImage) {
         return badInput(templateFile, "cannot read the file");
     }
-    templateImage = morix::builder::prepareTemplate(std::move(*templateImage), executable, output,
+    std::string problem;
+    templateImage = morix::builder::prepareTemplate(std::move(*templateImage), config.executable, output,
                                                     dropSignature, problem);
     if (!templateImage) {
         return badInput(templateFile, problem);
@@ -138,24 +133,48 @@ int build(const fs::path& templateFile, const fs::path& configFile, const fs::pa
     return 0;
 }
 
-// Writes the included files below `directory`, where the named form's sources point.
-bool extractFiles(const Payload& p, const fs::path& directory) {
+// The included file names as the named form's sources give them.
+std::string sourceName(const morix::payload::IncludedFile& file) {
+    std::string name = morix::payload::cp1252ToUtf8(file.name);
+    std::replace(name.begin(), name.end(), '\\', '/');
+    return name;
+}
+
+bool extractFile(const fs::path& target, const std::string& content) {
+    std::error_code ec;
+    fs::create_directories(target.parent_path(), ec);
+    std::string problem;
+    if (ec || !writeFileAtomically(target, content, problem)) {
+        badInput(target, ec ? "cannot create the directory" : problem);
+        return false;
+    }
+    return true;
+}
+
+// Writes the included files and the icon below `directory`, where the named form's sources point.
+bool extractFiles(const Payload& p, const morix::builder::ExecutableSettings* executable,
+                  const fs::path& directory) {
     for (const morix::payload::IncludedFile& file : p.files) {
-        if (!morix::builder::isPlainIncludedName(file.name)) {
-            continue;
-        }
-        std::string name = morix::payload::cp1252ToUtf8(file.name);
-        std::replace(name.begin(), name.end(), '\\', '/');
-        const fs::path target = directory / fs::u8path(name);
-        std::error_code ec;
-        fs::create_directories(target.parent_path(), ec);
-        std::string problem;
-        if (ec || !writeFileAtomically(target, file.content, problem)) {
-            badInput(target, ec ? "cannot create the directory" : problem);
+        if (!morix::payload::includedNameProblem(file.name) &&
+            !extractFile(directory / fs::u8path(sourceName(file)), file.content)) {
             return false;
         }
     }
-    return true;
+    return !executable || executable->icon.empty() ||
+           extractFile(directory / fs::u8path(executable->iconFile),
+                       morix::payload::buildIcoFile(executable->icon));
+}
+
+// The icon's file name in the named form: the launcher's, unless an included file has that name.
+std::string iconFileName(const fs::path& launcher, const Payload& p) {
+    std::u8string stem = launcher.stem().u8string();
+    std::string name = std::string(stem.begin(), stem.end()) + ".ico";
+    for (const morix::payload::IncludedFile& file : p.files) {
+        if (sourceName(file) == name) {
+            return "icon-of-" + name;
+        }
+    }
+    return name;
 }
 
 int inspect(const fs::path& file, const std::string& format, const fs::path& extractTo) {
@@ -188,12 +207,18 @@ int inspect(const fs::path& file, const std::string& format, const fs::path& ext
     if (std::optional<fs::path> jar = defaultRuntimeJar()) {
         runtimeJar = readFile(*jar);
     }
-    morix::builder::NamedForm form = morix::builder::namedForm(*parsed.payload, runtimeJar);
+    std::vector<std::string> notes;
+    std::optional<morix::builder::ExecutableSettings> executable = morix::builder::executableSettingsOf(
+        *image, file.filename(), iconFileName(file, *parsed.payload), notes);
+    morix::builder::NamedForm form =
+        morix::builder::namedForm(*parsed.payload, runtimeJar, executable ? &*executable : nullptr);
     std::cout << form.text;
-    for (const std::string& note : form.notes) {
+    notes.insert(notes.end(), form.notes.begin(), form.notes.end());
+    for (const std::string& note : notes) {
         std::cerr << "morix-build: note: " << note << "\n";
     }
-    if (!extractTo.empty() && !extractFiles(*parsed.payload, extractTo)) {
+    if (!extractTo.empty() &&
+        !extractFiles(*parsed.payload, executable ? &*executable : nullptr, extractTo)) {
         return kBadInput;
     }
     return 0;
@@ -290,7 +315,7 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"text", "toml"}));
     inspectCommand->add_option(
         "--extract-to", extractTo,
-        "write the included files into this directory, under the names the toml form reads");
+        "write the included files (and the icon) into this directory, under the names the toml form reads");
 
     std::string mainClass;
     std::string jar;
@@ -330,8 +355,12 @@ int main(int argc, char** argv) {
         "the time of the zip's entries in seconds since 1970 (default: SOURCE_DATE_EPOCH, "
         "else 1980-01-01)");
 
-    CLI::App* referenceCommand =
-        app.add_subcommand("reference", "print the configuration reference (docs/configuration.md)");
+    std::string topic = "configuration";
+    CLI::App* referenceCommand = app.add_subcommand(
+        "reference",
+        "print a reference: configuration (docs/configuration.md) or executable (docs/executable.md)");
+    referenceCommand->add_option("topic", topic, "configuration (the default) or executable")
+        ->check(CLI::IsMember({"configuration", "executable"}));
 
     try {
         app.parse(argc, argv);
@@ -357,7 +386,8 @@ int main(int argc, char** argv) {
         return init(mainClass, jar, initOutput);
     }
     if (*referenceCommand) {
-        std::cout << morix::builder::referenceMarkdown();
+        std::cout << (topic == "executable" ? morix::builder::executableReferenceMarkdown()
+                                            : morix::builder::referenceMarkdown());
         return 0;
     }
     return inspect(inspected, format, extractTo);

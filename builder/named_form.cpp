@@ -2,8 +2,12 @@
 
 #include "config.h"
 #include "key_table.h"
+#include "message_keys.h"
 #include "messages.h"
 
+#include "morix/config_ids.h"
+#include "morix/executable_resources.h"
+#include "morix/payload_format.h"
 #include "morix/text_encoding.h"
 
 #include <algorithm>
@@ -39,8 +43,9 @@ std::string messageName(int32_t id) {
 
 class Writer {
 public:
-    Writer(const payload::Payload& p, const std::optional<std::string>& runtimeJar)
-        : p_(p), runtimeJar_(runtimeJar) {
+    Writer(const payload::Payload& p, const std::optional<std::string>& runtimeJar,
+           const ExecutableSettings* executable)
+        : p_(p), runtimeJar_(runtimeJar), executable_(executable) {
         for (const auto& [id, value] : p.strings) {
             narrow_[id] = value;
         }
@@ -57,12 +62,12 @@ public:
         std::set<const Key*> rawOnly;
         for (size_t round = 0; round <= keyTable().size(); ++round) {
             form.text = text(rawOnly);
-            std::optional<payload::Payload> rebuilt = rebuild(form.text);
-            if (!rebuilt) {
+            Configuration rebuilt = rebuild(form.text);
+            if (!rebuilt.payload) {
                 form.notes.push_back("the named form was not accepted by the builder");
                 return form;
             }
-            std::set<int32_t> differing = differingIds(*rebuilt);
+            std::set<int32_t> differing = differingIds(*rebuilt.payload);
             size_t before = rawOnly.size();
             for (const Key& key : keyTable()) {
                 for (int32_t id : differing) {
@@ -72,7 +77,12 @@ public:
                 }
             }
             if (rawOnly.size() == before) {
-                form.exact = payload::serialize(*rebuilt) == payload::serialize(p_);
+                form.exact = payload::serialize(*rebuilt.payload) == payload::serialize(p_);
+                if (executable_ && rebuilt.executable != *executable_) {
+                    form.exact = false;
+                    form.notes.push_back(
+                        "the [executable] table does not give the launcher's resources back");
+                }
                 break;
             }
         }
@@ -91,14 +101,15 @@ private:
             form.notes.push_back("the payload's reserved header fields are not 0");
         }
         for (const payload::IncludedFile& file : p_.files) {
-            if (!isPlainIncludedName(file.name)) {
+            if (payload::includedNameProblem(file.name)) {
                 form.notes.push_back("the included file " + payload::cp1252ToUtf8(file.name) +
                                      " has a name the builder refuses; it is left out");
             }
         }
     }
 
-    // The included files the named form lists, and whether morix-runtime.jar is the default one.
+    // Whether the first included file is the default morix-runtime.jar, which the named form leaves to
+    // the builder instead of listing it under [[files]].
     bool runtimeJarIsDefault() const {
         return !p_.files.empty() && p_.files[0].name == kRuntimeJarName && runtimeJar_ &&
                p_.files[0].content == *runtimeJar_;
@@ -107,8 +118,8 @@ private:
     std::string text(const std::set<const Key*>& rawOnly) const {
         Decoder in(narrow_, wide_);
         if (filesDescribed()) {
-            in.take(payload::kIncludedFileCountId);
-            in.take(payload::kIncludedFileNamesId);
+            in.take(ids::kIncludedFileCount);
+            in.take(ids::kIncludedFileNames);
         }
         prepareSharedIds(in);
         std::string out =
@@ -134,6 +145,7 @@ private:
                 out += "\n[" + section + "]\n" + lines;
             }
         }
+        out += executable();
         out += messages(in);
         out += files();
         out += rawIds(in);
@@ -144,12 +156,34 @@ private:
         payload::Payload described;
         described.files = p_.files;
         described.describeIncludedFiles();
-        return !p_.files.empty() && narrow_.count(payload::kIncludedFileCountId) &&
-               narrow_.at(payload::kIncludedFileCountId) ==
-                   *described.findString(payload::kIncludedFileCountId) &&
-               narrow_.count(payload::kIncludedFileNamesId) &&
-               narrow_.at(payload::kIncludedFileNamesId) ==
-                   *described.findString(payload::kIncludedFileNamesId);
+        return !p_.files.empty() && narrow_.count(ids::kIncludedFileCount) &&
+               narrow_.at(ids::kIncludedFileCount) == *described.findString(ids::kIncludedFileCount) &&
+               narrow_.count(ids::kIncludedFileNames) &&
+               narrow_.at(ids::kIncludedFileNames) == *described.findString(ids::kIncludedFileNames);
+    }
+
+    // The [executable] table and its subtables, through the same keys that read them.
+    std::string executable() const {
+        if (!executable_) {
+            return "";
+        }
+        Decoder in(narrow_, wide_);
+        in.executable = executable_;
+        std::string out;
+        for (const std::string& section : executableSectionNames()) {
+            std::string lines;
+            for (const Key& key : executableKeyTable()) {
+                if (key.section == section) {
+                    if (std::optional<std::string> value = key.decode(key, in)) {
+                        lines += std::string(key.name) + " = " + *value + "\n";
+                    }
+                }
+            }
+            if (!lines.empty()) {
+                out += "\n[" + section + "]\n" + lines;
+            }
+        }
+        return out;
     }
 
     std::string messages(Decoder& in) const {
@@ -216,7 +250,7 @@ private:
         std::string out;
         for (size_t i = runtimeJarIsDefault() ? 1 : 0; i < p_.files.size(); ++i) {
             const payload::IncludedFile& file = p_.files[i];
-            if (!isPlainIncludedName(file.name)) {
+            if (payload::includedNameProblem(file.name)) {
                 continue;
             }
             const std::string name = tomlString(slashed(payload::cp1252ToUtf8(file.name)));
@@ -249,7 +283,7 @@ private:
         return out;
     }
 
-    std::optional<payload::Payload> rebuild(const std::string& text) const {
+    Configuration rebuild(const std::string& text) const {
         ReadOptions options;
         options.runtimeJar = std::filesystem::path(std::string(kRuntimeJarName));
         options.readFile = [this](const std::filesystem::path& path) -> std::optional<std::string> {
@@ -263,10 +297,12 @@ private:
                     return file.content;
                 }
             }
+            if (executable_ && !executable_->icon.empty() && path.generic_string() == executable_->iconFile) {
+                return payload::buildIcoFile(executable_->icon);
+            }
             return std::nullopt;
         };
-        Configuration rebuilt = readConfiguration("inspect", text, options);
-        return rebuilt.payload;
+        return readConfiguration("inspect", text, options);
     }
 
     std::set<int32_t> differingIds(const payload::Payload& rebuilt) const {
@@ -298,30 +334,16 @@ private:
 
     const payload::Payload& p_;
     const std::optional<std::string>& runtimeJar_;
+    const ExecutableSettings* executable_;
     NarrowIds narrow_;
     WideIds wide_;
 };
 
 } // namespace
 
-bool isPlainIncludedName(const std::string& name) {
-    if (name.empty() || name.front() == '\\' || name.front() == '/' || name.find(':') != std::string::npos ||
-        name.find('/') != std::string::npos || std::count(name.begin(), name.end(), '\\') > 1 ||
-        name.back() == '\\') {
-        return false;
-    }
-    const size_t slash = name.find('\\');
-    for (const std::string& part :
-         {name.substr(0, slash), slash == std::string::npos ? "" : name.substr(slash + 1)}) {
-        if (part == "." || part == "..") {
-            return false;
-        }
-    }
-    return true;
-}
-
-NamedForm namedForm(const payload::Payload& payload, const std::optional<std::string>& runtimeJar) {
-    return Writer(payload, runtimeJar).write();
+NamedForm namedForm(const payload::Payload& payload, const std::optional<std::string>& runtimeJar,
+                    const ExecutableSettings* executable) {
+    return Writer(payload, runtimeJar, executable).write();
 }
 
 } // namespace morix::builder

@@ -1,5 +1,7 @@
 #include "morix/executable_resources.h"
 
+#include "little_endian.h"
+
 #include <algorithm>
 #include <charconv>
 
@@ -10,29 +12,8 @@ namespace {
 constexpr size_t kMaxIconImages = 256;
 constexpr uint32_t kFixedFileInfoSignature = 0xFEEF04BDu;
 constexpr size_t kFixedFileInfoSize = 52;
-
-uint32_t readU32(std::string_view data, size_t offset) {
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) {
-        v |= static_cast<uint32_t>(static_cast<uint8_t>(data[offset + i])) << (8 * i);
-    }
-    return v;
-}
-
-uint16_t readU16(std::string_view data, size_t offset) {
-    return static_cast<uint16_t>(static_cast<uint8_t>(data[offset]) |
-                                 (static_cast<uint8_t>(data[offset + 1]) << 8));
-}
-
-void appendU16(std::string& out, uint16_t v) {
-    out += static_cast<char>(v & 0xFF);
-    out += static_cast<char>(v >> 8);
-}
-
-void appendU32(std::string& out, uint32_t v) {
-    appendU16(out, static_cast<uint16_t>(v & 0xFFFF));
-    appendU16(out, static_cast<uint16_t>(v >> 16));
-}
+// An entry of a group icon: the icon directory entry with the image's resource id for its offset.
+constexpr size_t kGroupEntrySize = 14;
 
 void appendUtf16z(std::string& out, std::u16string_view text) {
     for (char16_t c : text) {
@@ -132,6 +113,37 @@ VersionNumber splitVersion(uint32_t ms, uint32_t ls) {
             static_cast<uint16_t>(ls >> 16), static_cast<uint16_t>(ls & 0xFFFF)};
 }
 
+// The header of an icon directory, in an .ico file and in a group icon alike: reserved, type 1 (icon),
+// the number of images.
+std::string iconDirectoryHeader(size_t count) {
+    std::string out;
+    appendU16(out, 0);
+    appendU16(out, 1);
+    appendU16(out, static_cast<uint16_t>(count));
+    return out;
+}
+
+// The fields that an .ico file's directory entry and a group icon's entry share; the file's entry goes on
+// with the image's offset, the group's with its resource id.
+void appendIconEntry(std::string& out, const IconImage& image) {
+    out += static_cast<char>(image.width);
+    out += static_cast<char>(image.height);
+    out += static_cast<char>(image.colorCount);
+    out += '\0';
+    appendU16(out, image.planes);
+    appendU16(out, image.bitCount);
+    appendU32(out, static_cast<uint32_t>(image.data.size()));
+}
+
+const Resource* findResource(const std::vector<Resource>& resources, uint16_t type, uint16_t id) {
+    for (const Resource& r : resources) {
+        if (!r.type.isName() && r.type.id == type && !r.name.isName() && r.name.id == id) {
+            return &r;
+        }
+    }
+    return nullptr;
+}
+
 void removeType(std::vector<Resource>& resources, uint16_t type) {
     std::erase_if(resources, [type](const Resource& r) { return !r.type.isName() && r.type.id == type; });
 }
@@ -182,6 +194,44 @@ std::optional<std::vector<IconImage>> parseIcoFile(std::string_view file, std::s
             image.planes = 1;
         }
         images.push_back(std::move(image));
+    }
+    return images;
+}
+
+std::string buildIcoFile(const std::vector<IconImage>& images) {
+    std::string file = iconDirectoryHeader(images.size());
+    size_t offset = 6 + 16 * images.size();
+    for (const IconImage& image : images) {
+        appendIconEntry(file, image);
+        appendU32(file, static_cast<uint32_t>(offset));
+        offset += image.data.size();
+    }
+    for (const IconImage& image : images) {
+        file += image.data;
+    }
+    return file;
+}
+
+std::optional<std::vector<IconImage>> iconOf(const std::vector<Resource>& resources) {
+    const Resource* group = findResource(resources, kRtGroupIcon, 1);
+    if (!group || group->data.size() < 6 || readU16(group->data, 0) != 0 || readU16(group->data, 2) != 1) {
+        return std::nullopt;
+    }
+    const size_t count = readU16(group->data, 4);
+    if (6 + kGroupEntrySize * count > group->data.size()) {
+        return std::nullopt;
+    }
+    std::vector<IconImage> images;
+    for (size_t i = 0; i < count; ++i) {
+        const size_t entry = 6 + kGroupEntrySize * i;
+        const Resource* icon = findResource(resources, kRtIcon, readU16(group->data, entry + 12));
+        if (!icon) {
+            return std::nullopt;
+        }
+        images.push_back({static_cast<uint8_t>(group->data[entry]),
+                          static_cast<uint8_t>(group->data[entry + 1]),
+                          static_cast<uint8_t>(group->data[entry + 2]), readU16(group->data, entry + 4),
+                          readU16(group->data, entry + 6), icon->data});
     }
     return images;
 }
@@ -307,19 +357,27 @@ const char* executionLevelName(ExecutionLevel level) {
 }
 
 std::optional<DpiAwareness> parseDpiAwareness(std::string_view text) {
-    if (text == "unaware") {
-        return DpiAwareness::unaware;
-    }
-    if (text == "system") {
-        return DpiAwareness::system;
-    }
-    if (text == "per-monitor") {
-        return DpiAwareness::perMonitor;
-    }
-    if (text == "per-monitor-v2") {
-        return DpiAwareness::perMonitorV2;
+    for (DpiAwareness dpi : {DpiAwareness::unaware, DpiAwareness::system, DpiAwareness::perMonitor,
+                             DpiAwareness::perMonitorV2}) {
+        if (text == dpiAwarenessName(dpi)) {
+            return dpi;
+        }
     }
     return std::nullopt;
+}
+
+const char* dpiAwarenessName(DpiAwareness dpi) {
+    switch (dpi) {
+    case DpiAwareness::system:
+        return "system";
+    case DpiAwareness::perMonitor:
+        return "per-monitor";
+    case DpiAwareness::perMonitorV2:
+        return "per-monitor-v2";
+    case DpiAwareness::unaware:
+        break;
+    }
+    return "unaware";
 }
 
 std::string buildManifest(uint16_t machine, ExecutionLevel level, DpiAwareness dpi) {
@@ -380,19 +438,10 @@ std::string buildManifest(uint16_t machine, ExecutionLevel level, DpiAwareness d
 void setIcon(std::vector<Resource>& resources, const std::vector<IconImage>& images) {
     removeType(resources, kRtIcon);
     removeType(resources, kRtGroupIcon);
-    std::string group;
-    appendU16(group, 0);
-    appendU16(group, 1);
-    appendU16(group, static_cast<uint16_t>(images.size()));
+    std::string group = iconDirectoryHeader(images.size());
     uint16_t id = 1;
     for (const IconImage& image : images) {
-        group += static_cast<char>(image.width);
-        group += static_cast<char>(image.height);
-        group += static_cast<char>(image.colorCount);
-        group += '\0';
-        appendU16(group, image.planes);
-        appendU16(group, image.bitCount);
-        appendU32(group, static_cast<uint32_t>(image.data.size()));
+        appendIconEntry(group, image);
         appendU16(group, id);
         resources.push_back({{kRtIcon, {}}, {id, {}}, kLanguageEnglishUs, 0, image.data});
         ++id;

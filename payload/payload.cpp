@@ -1,35 +1,23 @@
 #include "morix/payload.h"
 
-#include <cstring>
+#include "little_endian.h"
+
+#include "morix/config_values.h"
+
 #include <limits>
 
 namespace morix::payload {
 namespace {
 
-void putInt32(std::string& out, int32_t value) {
-    auto v = static_cast<uint32_t>(value);
-    for (int i = 0; i < 4; ++i) {
-        out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-    }
-}
-
-void putInt64(std::string& out, int64_t value) {
-    auto v = static_cast<uint64_t>(value);
-    for (int i = 0; i < 8; ++i) {
-        out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-    }
-}
-
 void putString(std::string& out, std::string_view value) {
-    putInt32(out, static_cast<int32_t>(value.size()));
+    appendU32(out, static_cast<uint32_t>(value.size()));
     out.append(value);
 }
 
 void putWString(std::string& out, std::u16string_view value) {
-    putInt32(out, static_cast<int32_t>(value.size() * 2));
+    appendU32(out, static_cast<uint32_t>(value.size() * 2));
     for (char16_t c : value) {
-        out.push_back(static_cast<char>(c & 0xFF));
-        out.push_back(static_cast<char>(c >> 8));
+        appendU16(out, static_cast<uint16_t>(c));
     }
 }
 
@@ -42,12 +30,8 @@ public:
         if (remaining() < 4) {
             return false;
         }
-        uint32_t v = 0;
-        for (int i = 0; i < 4; ++i) {
-            v |= static_cast<uint32_t>(static_cast<uint8_t>(bytes_[pos_ + i])) << (8 * i);
-        }
+        value = static_cast<int32_t>(readU32(bytes_, pos_));
         pos_ += 4;
-        value = static_cast<int32_t>(v);
         return true;
     }
 
@@ -55,12 +39,8 @@ public:
         if (remaining() < 8) {
             return false;
         }
-        uint64_t v = 0;
-        for (int i = 0; i < 8; ++i) {
-            v |= static_cast<uint64_t>(static_cast<uint8_t>(bytes_[pos_ + i])) << (8 * i);
-        }
+        value = static_cast<int64_t>(readU64(bytes_, pos_));
         pos_ += 8;
-        value = static_cast<int64_t>(v);
         return true;
     }
 
@@ -81,25 +61,10 @@ private:
     size_t pos_ = 0;
 };
 
-// A string field: its int32 length failing reads as "readInt", a negative or short body as `what`.
-bool readLengthPrefixed(Reader& in, std::string_view& body, std::string& error, const char* what) {
-    int32_t length = 0;
-    if (!in.int32(length)) {
-        error = "readInt";
-        return false;
-    }
-    if (length < 0 || !in.bytes(static_cast<size_t>(length), body)) {
-        error = what;
-        return false;
-    }
-    return true;
-}
-
 std::u16string decodeUtf16le(std::string_view body) {
     std::u16string text(body.size() / 2, u'\0');
     for (size_t i = 0; i < text.size(); ++i) {
-        text[i] = static_cast<char16_t>(static_cast<uint8_t>(body[2 * i]) |
-                                        (static_cast<uint8_t>(body[2 * i + 1]) << 8));
+        text[i] = static_cast<char16_t>(readU16(body, 2 * i));
     }
     return text;
 }
@@ -125,6 +90,174 @@ int32_t atoiLike(std::string_view text) {
     }
     return static_cast<int32_t>(negative ? -value : value);
 }
+
+// Reads the payload section by section; every failure records what was being read and how far the
+// bytes carried.
+class PayloadReader {
+public:
+    explicit PayloadReader(std::string_view bytes) : in_(bytes) {}
+
+    ParseResult read() {
+        auto narrow = [this](int32_t id, std::string_view body) {
+            payload_.strings.emplace_back(id, std::string(body));
+        };
+        auto wide = [this](int32_t id, std::string_view body) {
+            payload_.wideStrings.emplace_back(id, decodeUtf16le(body));
+        };
+        if (header() && idStrings("narrow string", "readString", narrow) &&
+            idStrings("wide string", "readWString", wide) && messageSets()) {
+            result_.filesOffset = in_.position();
+            if (includedFiles()) {
+                result_.end = in_.position();
+                result_.payload = std::move(payload_);
+            }
+        }
+        return std::move(result_);
+    }
+
+private:
+    // `error` is the launcher's name for the failed read; none when a string read has set it already.
+    bool stop(const char* error) {
+        if (error) {
+            result_.error = error;
+        }
+        result_.stoppedAt = in_.position();
+        result_.where = where_;
+        return false;
+    }
+
+    // A string field: its int32 length failing reads as "readInt", a negative or short body as `what`.
+    bool lengthPrefixed(std::string_view& body, const char* what) {
+        int32_t length = 0;
+        if (!in_.int32(length)) {
+            return stop("readInt");
+        }
+        if (length < 0 || !in_.bytes(static_cast<size_t>(length), body)) {
+            return stop(what);
+        }
+        return true;
+    }
+
+    bool header() {
+        where_ = "the magic number";
+        int32_t magic = 0;
+        if (!in_.int32(magic)) {
+            return stop("readInt");
+        }
+        if (static_cast<uint32_t>(magic) != kMagic) {
+            return stop("magic");
+        }
+        where_ = "the header";
+        if (!in_.int32(payload_.reserved1) || !in_.int32(payload_.reserved2)) {
+            return stop("readInt");
+        }
+        if (!in_.int64(payload_.reserved3)) {
+            return stop("readLong");
+        }
+        return true;
+    }
+
+    // A count, then as many ids with a string each.
+    template <typename Store>
+    bool idStrings(const std::string& kind, const char* stringError, Store store) {
+        where_ = "the number of " + kind + "s";
+        int32_t count = 0;
+        if (!in_.int32(count)) {
+            return stop("readInt");
+        }
+        for (int32_t i = 0; i < count; ++i) {
+            where_ = kind + " " + std::to_string(i + 1) + " of " + std::to_string(count);
+            int32_t id = 0;
+            if (!in_.int32(id)) {
+                return stop("readInt");
+            }
+            where_ += " (id " + std::to_string(id) + ")";
+            std::string_view body;
+            if (!lengthPrefixed(body, stringError)) {
+                return false;
+            }
+            store(id, body);
+        }
+        return true;
+    }
+
+    bool messageSets() {
+        where_ = "the number of message sets";
+        int32_t count = 0;
+        if (!in_.int32(count)) {
+            return stop("readInt");
+        }
+        for (int32_t i = 0; i < count; ++i) {
+            const std::string ofSets = std::to_string(i + 1) + " of " + std::to_string(count);
+            MessageSet set;
+            where_ = "the name of message set " + ofSets;
+            std::string_view body;
+            if (!lengthPrefixed(body, "readString")) {
+                return false;
+            }
+            set.locale = std::string(body);
+            where_ = "message set " + ofSets;
+            int32_t texts = 0;
+            if (!in_.int32(texts)) {
+                return stop("readInt");
+            }
+            for (int32_t j = 0; j < texts; ++j) {
+                where_ = "text " + std::to_string(j + 1) + " of " + std::to_string(texts) +
+                         " of message set " + ofSets;
+                int32_t id = 0;
+                if (!in_.int32(id)) {
+                    return stop("readInt");
+                }
+                if (!lengthPrefixed(body, "readWString")) {
+                    return false;
+                }
+                set.texts.emplace_back(id, decodeUtf16le(body));
+            }
+            payload_.messageSets.push_back(std::move(set));
+        }
+        return true;
+    }
+
+    // The records follow the included files' names, at most as many as their count says.
+    bool includedFiles() {
+        const std::string* countText = payload_.findString(ids::kIncludedFileCount);
+        const std::string* namesText = payload_.findString(ids::kIncludedFileNames);
+        const int32_t fileCount = countText ? atoiLike(*countText) : 0;
+        std::string_view names = namesText ? std::string_view(*namesText) : std::string_view();
+        while (!names.empty() && static_cast<int32_t>(payload_.files.size()) < fileCount) {
+            const size_t separator = names.find(kListSeparator);
+            const std::string_view name = names.substr(0, separator);
+            names = separator == std::string_view::npos ? std::string_view() : names.substr(separator + 1);
+            if (name.empty()) {
+                continue;
+            }
+            where_ = "the included file " + std::string(name);
+            int64_t size = 0;
+            if (!in_.int64(size)) {
+                return stop("readLong");
+            }
+            IncludedFile file{std::string(name), {}};
+            std::string_view body;
+            if (size > 0) {
+                if (static_cast<uint64_t>(size) > in_.remaining() ||
+                    !in_.bytes(static_cast<size_t>(size), body)) {
+                    return stop("readFile");
+                }
+                file.content.assign(body);
+                for (char& c : file.content) {
+                    c = static_cast<char>(static_cast<uint8_t>(c) ^ kFileMask);
+                }
+            }
+            payload_.files.push_back(std::move(file));
+        }
+        return true;
+    }
+
+    Reader in_;
+    Payload payload_;
+    ParseResult result_;
+    std::string where_;
+};
 
 } // namespace
 
@@ -162,41 +295,41 @@ void Payload::describeIncludedFiles() {
     std::string names;
     for (const IncludedFile& file : files) {
         if (!names.empty()) {
-            names += ';';
+            names += kListSeparator;
         }
         names += file.name;
     }
-    setString(kIncludedFileCountId, std::to_string(files.size()));
-    setString(kIncludedFileNamesId, names);
+    setString(ids::kIncludedFileCount, std::to_string(files.size()));
+    setString(ids::kIncludedFileNames, names);
 }
 
 std::string serialize(const Payload& payload) {
     std::string out;
-    putInt32(out, static_cast<int32_t>(kMagic));
-    putInt32(out, payload.reserved1);
-    putInt32(out, payload.reserved2);
-    putInt64(out, payload.reserved3);
-    putInt32(out, static_cast<int32_t>(payload.strings.size()));
+    appendU32(out, kMagic);
+    appendU32(out, static_cast<uint32_t>(payload.reserved1));
+    appendU32(out, static_cast<uint32_t>(payload.reserved2));
+    appendU64(out, static_cast<uint64_t>(payload.reserved3));
+    appendU32(out, static_cast<uint32_t>(payload.strings.size()));
     for (const auto& [id, value] : payload.strings) {
-        putInt32(out, id);
+        appendU32(out, static_cast<uint32_t>(id));
         putString(out, value);
     }
-    putInt32(out, static_cast<int32_t>(payload.wideStrings.size()));
+    appendU32(out, static_cast<uint32_t>(payload.wideStrings.size()));
     for (const auto& [id, value] : payload.wideStrings) {
-        putInt32(out, id);
+        appendU32(out, static_cast<uint32_t>(id));
         putWString(out, value);
     }
-    putInt32(out, static_cast<int32_t>(payload.messageSets.size()));
+    appendU32(out, static_cast<uint32_t>(payload.messageSets.size()));
     for (const MessageSet& set : payload.messageSets) {
         putString(out, set.locale);
-        putInt32(out, static_cast<int32_t>(set.texts.size()));
+        appendU32(out, static_cast<uint32_t>(set.texts.size()));
         for (const auto& [id, text] : set.texts) {
-            putInt32(out, id);
+            appendU32(out, static_cast<uint32_t>(id));
             putWString(out, text);
         }
     }
     for (const IncludedFile& file : payload.files) {
-        putInt64(out, static_cast<int64_t>(file.content.size()));
+        appendU64(out, file.content.size());
         for (char c : file.content) {
             out.push_back(static_cast<char>(static_cast<uint8_t>(c) ^ kFileMask));
         }
@@ -205,135 +338,7 @@ std::string serialize(const Payload& payload) {
 }
 
 ParseResult parse(std::string_view bytes) {
-    ParseResult result;
-    Reader in(bytes);
-    Payload payload;
-    std::string where = "the magic number";
-    // Every failure records what was being read and how far the bytes carried.
-    auto stop = [&](const char* error) {
-        if (error) {
-            result.error = error;
-        }
-        result.stoppedAt = in.position();
-        result.where = where;
-        return result;
-    };
-
-    int32_t magic = 0;
-    if (!in.int32(magic)) {
-        return stop("readInt");
-    }
-    if (static_cast<uint32_t>(magic) != kMagic) {
-        return stop("magic");
-    }
-    where = "the header";
-    if (!in.int32(payload.reserved1) || !in.int32(payload.reserved2)) {
-        return stop("readInt");
-    }
-    if (!in.int64(payload.reserved3)) {
-        return stop("readLong");
-    }
-
-    int32_t count = 0;
-    std::string_view body;
-    where = "the number of narrow strings";
-    if (!in.int32(count)) {
-        return stop("readInt");
-    }
-    for (int32_t i = 0; i < count; ++i) {
-        int32_t id = 0;
-        where = "narrow string " + std::to_string(i + 1) + " of " + std::to_string(count);
-        if (!in.int32(id)) {
-            return stop("readInt");
-        }
-        where += " (id " + std::to_string(id) + ")";
-        if (!readLengthPrefixed(in, body, result.error, "readString")) {
-            return stop(nullptr);
-        }
-        payload.strings.emplace_back(id, std::string(body));
-    }
-
-    where = "the number of wide strings";
-    if (!in.int32(count)) {
-        return stop("readInt");
-    }
-    for (int32_t i = 0; i < count; ++i) {
-        int32_t id = 0;
-        where = "wide string " + std::to_string(i + 1) + " of " + std::to_string(count);
-        if (!in.int32(id)) {
-            return stop("readInt");
-        }
-        where += " (id " + std::to_string(id) + ")";
-        if (!readLengthPrefixed(in, body, result.error, "readWString")) {
-            return stop(nullptr);
-        }
-        payload.wideStrings.emplace_back(id, decodeUtf16le(body));
-    }
-
-    where = "the number of message sets";
-    if (!in.int32(count)) {
-        return stop("readInt");
-    }
-    for (int32_t i = 0; i < count; ++i) {
-        MessageSet set;
-        where = "the name of message set " + std::to_string(i + 1) + " of " + std::to_string(count);
-        if (!readLengthPrefixed(in, body, result.error, "readString")) {
-            return stop(nullptr);
-        }
-        set.locale = std::string(body);
-        where = "message set " + std::to_string(i + 1) + " of " + std::to_string(count);
-        int32_t texts = 0;
-        if (!in.int32(texts)) {
-            return stop("readInt");
-        }
-        for (int32_t j = 0; j < texts; ++j) {
-            int32_t id = 0;
-            where = "text " + std::to_string(j + 1) + " of " + std::to_string(texts) + " of message set " +
-                    std::to_string(i + 1) + " of " + std::to_string(count);
-            if (!in.int32(id)) {
-                return stop("readInt");
-            }
-            if (!readLengthPrefixed(in, body, result.error, "readWString")) {
-                return stop(nullptr);
-            }
-            set.texts.emplace_back(id, decodeUtf16le(body));
-        }
-        payload.messageSets.push_back(std::move(set));
-    }
-    result.filesOffset = in.position();
-
-    // The records follow the names of id 2003, at most as many as id 2002 counts.
-    const std::string* countText = payload.findString(kIncludedFileCountId);
-    const std::string* namesText = payload.findString(kIncludedFileNamesId);
-    int32_t fileCount = countText ? atoiLike(*countText) : 0;
-    std::string_view names = namesText ? std::string_view(*namesText) : std::string_view();
-    while (!names.empty() && static_cast<int32_t>(payload.files.size()) < fileCount) {
-        size_t separator = names.find(';');
-        std::string_view name = names.substr(0, separator);
-        names = separator == std::string_view::npos ? std::string_view() : names.substr(separator + 1);
-        if (name.empty()) {
-            continue;
-        }
-        where = "the included file " + std::string(name);
-        int64_t size = 0;
-        if (!in.int64(size)) {
-            return stop("readLong");
-        }
-        IncludedFile file{std::string(name), {}};
-        if (size > 0) {
-            if (static_cast<uint64_t>(size) > in.remaining() || !in.bytes(static_cast<size_t>(size), body)) {
-                return stop("readFile");
-            }
-            file.content.assign(body);
-            for (char& c : file.content) {
-                c = static_cast<char>(static_cast<uint8_t>(c) ^ kFileMask);
-            }
-        }
-        payload.files.push_back(std::move(file));
-    }
-    result.end = in.position();
-    result.payload = std::move(payload);
-    return result;
+    return PayloadReader(bytes).read();
 }
 
 } // namespace morix::payload

@@ -1,6 +1,6 @@
 #include "morix/pe_resources.h"
 
-#include "morix/pe_image.h"
+#include "little_endian.h"
 
 #include <algorithm>
 #include <map>
@@ -8,10 +8,6 @@
 namespace morix::payload {
 namespace {
 
-constexpr size_t kSectionHeaderSize = 40;
-constexpr uint32_t kResourceDirectory = 2;
-constexpr uint32_t kCertificateDirectory = 4;
-constexpr uint32_t kRelocationDirectory = 5;
 constexpr uint32_t kScnInitializedData = 0x00000040;
 constexpr uint32_t kScnMemRead = 0x40000000;
 // A tree this large is no launcher's: the bound keeps a looping or hostile tree from running away.
@@ -19,83 +15,8 @@ constexpr size_t kMaxResources = 4096;
 // Directories may share subdirectories, so the entries visited are bounded too, not only the leaves.
 constexpr size_t kMaxEntriesVisited = 65536;
 
-uint32_t readU32(std::string_view image, uint64_t offset) {
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) {
-        v |= static_cast<uint32_t>(static_cast<uint8_t>(image[offset + i])) << (8 * i);
-    }
-    return v;
-}
-
-uint16_t readU16(std::string_view image, uint64_t offset) {
-    return static_cast<uint16_t>(static_cast<uint8_t>(image[offset]) |
-                                 (static_cast<uint8_t>(image[offset + 1]) << 8));
-}
-
-void writeU32(std::string& out, uint64_t offset, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        out[offset + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-    }
-}
-
-void writeU16(std::string& out, uint64_t offset, uint16_t v) {
-    out[offset] = static_cast<char>(v & 0xFF);
-    out[offset + 1] = static_cast<char>(v >> 8);
-}
-
 uint64_t alignUp(uint64_t value, uint64_t alignment) {
     return alignment == 0 ? value : (value + alignment - 1) / alignment * alignment;
-}
-
-struct Section {
-    std::string name; // up to 8 bytes, NULs trimmed
-    uint32_t virtualSize = 0;
-    uint32_t virtualAddress = 0;
-    uint32_t rawSize = 0;
-    uint32_t rawOffset = 0;
-    std::string rest; // relocation and line number fields, characteristics: kept as they are
-
-    uint32_t span() const { return virtualSize != 0 ? virtualSize : rawSize; }
-    bool holds(uint32_t rva) const { return rva >= virtualAddress && rva - virtualAddress < span(); }
-};
-
-std::vector<Section> readSections(std::string_view image, const PeLayout& layout) {
-    std::vector<Section> sections;
-    for (uint16_t i = 0; i < layout.sections; ++i) {
-        uint64_t h = layout.sectionTable + uint64_t{i} * kSectionHeaderSize;
-        Section s;
-        s.name = std::string(image.substr(h, 8));
-        s.name.erase(std::find(s.name.begin(), s.name.end(), '\0'), s.name.end());
-        s.virtualSize = readU32(image, h + 8);
-        s.virtualAddress = readU32(image, h + 12);
-        s.rawSize = readU32(image, h + 16);
-        s.rawOffset = readU32(image, h + 20);
-        s.rest = std::string(image.substr(h + 24, 16));
-        sections.push_back(std::move(s));
-    }
-    return sections;
-}
-
-void writeSection(std::string& image, uint64_t offset, const Section& s) {
-    std::string name = s.name;
-    name.resize(8, '\0');
-    image.replace(offset, 8, name);
-    writeU32(image, offset + 8, s.virtualSize);
-    writeU32(image, offset + 12, s.virtualAddress);
-    writeU32(image, offset + 16, s.rawSize);
-    writeU32(image, offset + 20, s.rawOffset);
-    image.replace(offset + 24, 16, s.rest);
-}
-
-uint64_t directoryOffset(const PeLayout& layout, uint32_t index) {
-    return layout.optionalHeader + (layout.pe32Plus ? 112 : 96) + uint64_t{index} * 8;
-}
-
-void setDataDirectory(std::string& image, const PeLayout& layout, uint32_t index, DataDirectory d) {
-    if (index < layout.numberOfDirectories) {
-        writeU32(image, directoryOffset(layout, index), d.address);
-        writeU32(image, directoryOffset(layout, index) + 4, d.size);
-    }
 }
 
 // Reads a resource tree whose root sits at the start of `section` (mapped at `rva`).
@@ -219,83 +140,126 @@ using LanguageMap = std::map<uint16_t, const Resource*>;
 using NameMap = std::map<ResourceKey, LanguageMap, KeyOrder>;
 using TypeMap = std::map<ResourceKey, NameMap, KeyOrder>;
 
+// Writes a resource tree: the directories first (root, types, names), then the data entries, the names
+// and the data itself.
+class TreeWriter {
+public:
+    explicit TreeWriter(const std::vector<Resource>& resources) {
+        for (const Resource& r : resources) {
+            tree_[r.type][r.name][r.language] =
+                &r; // a later resource with the same key replaces an earlier one
+        }
+    }
+
+    std::string write(uint32_t sectionRva) {
+        layOut();
+        writeDirectories();
+        writeData(sectionRva);
+        return std::move(out_);
+    }
+
+private:
+    // Places every directory and the data entries behind them.
+    void layOut() {
+        size_t size = 16 + 8 * tree_.size();
+        for (auto& [type, names] : tree_) {
+            typeDirs_[&names] = size;
+            size += 16 + 8 * names.size();
+        }
+        size_t count = 0;
+        for (auto& [type, names] : tree_) {
+            for (auto& [name, languages] : names) {
+                nameDirs_[&languages] = size;
+                size += 16 + 8 * languages.size();
+                count += languages.size();
+            }
+        }
+        nextEntry_ = size;
+        out_.assign(size + 16 * count, '\0');
+    }
+
+    // An entry's name field: the id, or the offset of a name written behind everything so far.
+    uint32_t putName(const ResourceKey& key) {
+        if (!key.isName()) {
+            return key.id;
+        }
+        const auto at = static_cast<uint32_t>(out_.size());
+        out_.resize(out_.size() + 2 + 2 * key.name.size(), '\0');
+        writeU16(out_, at, static_cast<uint16_t>(key.name.size()));
+        for (size_t i = 0; i < key.name.size(); ++i) {
+            writeU16(out_, at + 2 + 2 * i, static_cast<uint16_t>(key.name[i]));
+        }
+        return 0x80000000u | at;
+    }
+
+    // A directory's header: how many of its entries are named and how many have ids.
+    template <typename Map>
+    void putDirectory(size_t at, const Map& map) {
+        const auto named = static_cast<size_t>(
+            std::count_if(map.begin(), map.end(), [](auto& e) { return e.first.isName(); }));
+        writeU16(out_, at + 12, static_cast<uint16_t>(named));
+        writeU16(out_, at + 14, static_cast<uint16_t>(map.size() - named));
+    }
+
+    // An entry that names a subdirectory.
+    void putEntry(size_t at, const ResourceKey& key, size_t directory) {
+        writeU32(out_, at, putName(key));
+        writeU32(out_, at + 4, 0x80000000u | static_cast<uint32_t>(directory));
+    }
+
+    void writeDirectories() {
+        putDirectory(0, tree_);
+        size_t rootEntry = 16;
+        for (auto& [type, names] : tree_) {
+            putEntry(rootEntry, type, typeDirs_[&names]);
+            rootEntry += 8;
+            writeNames(typeDirs_[&names], names);
+        }
+    }
+
+    // A type's directory: one entry per name, each naming the directory of its languages.
+    void writeNames(size_t typeDir, const NameMap& names) {
+        putDirectory(typeDir, names);
+        size_t typeEntry = typeDir + 16;
+        for (auto& [name, languages] : names) {
+            putEntry(typeEntry, name, nameDirs_[&languages]);
+            typeEntry += 8;
+            writeLanguages(nameDirs_[&languages], languages);
+        }
+    }
+
+    // A name's directory, which holds no names: one entry per language, each naming a data entry.
+    void writeLanguages(size_t nameDir, const LanguageMap& languages) {
+        writeU16(out_, nameDir + 14, static_cast<uint16_t>(languages.size()));
+        size_t languageEntry = nameDir + 16;
+        for (auto& [language, resource] : languages) {
+            writeU32(out_, languageEntry, language);
+            writeU32(out_, languageEntry + 4, static_cast<uint32_t>(nextEntry_));
+            dataEntries_.emplace_back(nextEntry_, resource);
+            languageEntry += 8;
+            nextEntry_ += 16;
+        }
+    }
+
+    void writeData(uint32_t sectionRva) {
+        for (auto& [entry, resource] : dataEntries_) {
+            out_.resize(alignUp(out_.size(), 8), '\0');
+            writeU32(out_, entry, sectionRva + static_cast<uint32_t>(out_.size()));
+            writeU32(out_, entry + 4, static_cast<uint32_t>(resource->data.size()));
+            writeU32(out_, entry + 8, resource->codePage);
+            out_ += resource->data;
+        }
+    }
+
+    TypeMap tree_;
+    std::map<const NameMap*, size_t> typeDirs_;
+    std::map<const LanguageMap*, size_t> nameDirs_;
+    size_t nextEntry_ = 0;
+    std::vector<std::pair<size_t, const Resource*>> dataEntries_;
+    std::string out_;
+};
+
 } // namespace
-
-std::optional<PeLayout> readPeLayout(std::string_view image, std::string* error) {
-    std::optional<uint64_t> end = findPayloadStart(image, error);
-    if (!end) {
-        return std::nullopt;
-    }
-    PeLayout layout;
-    uint64_t pe = readU32(image, 0x3C);
-    layout.machine = readU16(image, pe + 4);
-    layout.sections = readU16(image, pe + 6);
-    layout.optionalHeader = pe + 24;
-    uint16_t optionalSize = readU16(image, pe + 20);
-    layout.sectionTable = layout.optionalHeader + optionalSize;
-    uint16_t magic = optionalSize >= 2 ? readU16(image, layout.optionalHeader) : 0;
-    layout.pe32Plus = magic == 0x20B;
-    uint64_t directories = layout.pe32Plus ? 112 : 96;
-    if ((magic != 0x10B && magic != 0x20B) || optionalSize < directories) {
-        if (error) {
-            *error = "not a PE image (no usable optional header)";
-        }
-        return std::nullopt;
-    }
-    layout.sectionAlignment = readU32(image, layout.optionalHeader + 32);
-    layout.fileAlignment = readU32(image, layout.optionalHeader + 36);
-    layout.sizeOfHeaders = readU32(image, layout.optionalHeader + 60);
-    layout.checksum = readU32(image, layout.optionalHeader + 64);
-    uint32_t count = readU32(image, layout.optionalHeader + (layout.pe32Plus ? 108 : 92));
-    layout.numberOfDirectories =
-        static_cast<uint32_t>(std::min<uint64_t>(count, (optionalSize - directories) / 8));
-    layout.imageEnd = *end;
-    return layout;
-}
-
-DataDirectory dataDirectory(std::string_view image, const PeLayout& layout, uint32_t index) {
-    if (index >= layout.numberOfDirectories) {
-        return {};
-    }
-    return {readU32(image, directoryOffset(layout, index)),
-            readU32(image, directoryOffset(layout, index) + 4)};
-}
-
-bool isSigned(std::string_view image) {
-    std::optional<PeLayout> layout = readPeLayout(image, nullptr);
-    return layout && dataDirectory(image, *layout, kCertificateDirectory).size != 0;
-}
-
-void dropSignature(std::string& image) {
-    if (std::optional<PeLayout> layout = readPeLayout(image, nullptr)) {
-        setDataDirectory(image, *layout, kCertificateDirectory, {});
-    }
-}
-
-uint32_t peChecksum(std::string_view file, const PeLayout& layout) {
-    const uint64_t field = layout.optionalHeader + 64;
-    uint64_t sum = 0;
-    for (uint64_t i = 0; i < file.size(); i += 2) {
-        if (i == field || i == field + 2) {
-            continue;
-        }
-        uint32_t word = static_cast<uint8_t>(file[i]);
-        if (i + 1 < file.size()) {
-            word |= uint32_t{static_cast<uint8_t>(file[i + 1])} << 8;
-        }
-        sum += word;
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    }
-    sum = (sum & 0xFFFF) + (sum >> 16);
-    return static_cast<uint32_t>(sum + file.size());
-}
-
-void refreshChecksum(std::string& file) {
-    std::optional<PeLayout> layout = readPeLayout(file, nullptr);
-    if (layout && layout->checksum != 0) {
-        writeU32(file, layout->optionalHeader + 64, peChecksum(file, *layout));
-    }
-}
 
 std::optional<std::vector<Resource>> readResources(std::string_view image, std::string* error) {
     std::optional<PeLayout> layout = readPeLayout(image, error);
@@ -307,7 +271,7 @@ std::optional<std::vector<Resource>> readResources(std::string_view image, std::
     if (directory.address == 0) {
         return resources;
     }
-    for (const Section& s : readSections(image, *layout)) {
+    for (const SectionHeader& s : readSectionHeaders(image, *layout)) {
         if (s.holds(directory.address)) {
             uint32_t start = directory.address - s.virtualAddress;
             if (start >= s.rawSize) {
@@ -327,224 +291,203 @@ std::optional<std::vector<Resource>> readResources(std::string_view image, std::
 }
 
 std::string buildResourceSection(std::vector<Resource> resources, uint32_t sectionRva) {
-    TypeMap tree;
-    for (const Resource& r : resources) {
-        tree[r.type][r.name][r.language] = &r; // a later resource with the same key replaces an earlier one
-    }
-    // Directories first (root, types, names), then the data entries, the names and the data itself.
-    size_t size = 16 + 8 * tree.size();
-    std::map<const NameMap*, size_t> typeDirs;
-    std::map<const LanguageMap*, size_t> nameDirs;
-    for (auto& [type, names] : tree) {
-        typeDirs[&names] = size;
-        size += 16 + 8 * names.size();
-    }
-    size_t count = 0;
-    for (auto& [type, names] : tree) {
-        for (auto& [name, languages] : names) {
-            nameDirs[&languages] = size;
-            size += 16 + 8 * languages.size();
-            count += languages.size();
-        }
-    }
-    size_t entries = size;
-    size += 16 * count;
-    std::string out(size, '\0');
-    auto putName = [&](const ResourceKey& key) -> uint32_t {
-        if (!key.isName()) {
-            return key.id;
-        }
-        uint32_t at = static_cast<uint32_t>(out.size());
-        out.resize(out.size() + 2 + 2 * key.name.size(), '\0');
-        writeU16(out, at, static_cast<uint16_t>(key.name.size()));
-        for (size_t i = 0; i < key.name.size(); ++i) {
-            writeU16(out, at + 2 + 2 * i, static_cast<uint16_t>(key.name[i]));
-        }
-        return 0x80000000u | at;
-    };
-    auto putDirectory = [&](size_t at, size_t named, size_t all) {
-        writeU16(out, at + 12, static_cast<uint16_t>(named));
-        writeU16(out, at + 14, static_cast<uint16_t>(all - named));
-    };
-    auto namedCount = [](const auto& map) {
-        return static_cast<size_t>(
-            std::count_if(map.begin(), map.end(), [](auto& e) { return e.first.isName(); }));
-    };
-    std::vector<std::pair<size_t, const Resource*>> dataEntries;
-    putDirectory(0, namedCount(tree), tree.size());
-    size_t rootEntry = 16;
-    for (auto& [type, names] : tree) {
-        writeU32(out, rootEntry, putName(type));
-        writeU32(out, rootEntry + 4, 0x80000000u | static_cast<uint32_t>(typeDirs[&names]));
-        rootEntry += 8;
-        size_t typeDir = typeDirs[&names];
-        putDirectory(typeDir, namedCount(names), names.size());
-        size_t typeEntry = typeDir + 16;
-        for (auto& [name, languages] : names) {
-            writeU32(out, typeEntry, putName(name));
-            writeU32(out, typeEntry + 4, 0x80000000u | static_cast<uint32_t>(nameDirs[&languages]));
-            typeEntry += 8;
-            size_t nameDir = nameDirs[&languages];
-            putDirectory(nameDir, 0, languages.size());
-            size_t languageEntry = nameDir + 16;
-            for (auto& [language, resource] : languages) {
-                writeU32(out, languageEntry, language);
-                writeU32(out, languageEntry + 4, static_cast<uint32_t>(entries));
-                dataEntries.emplace_back(entries, resource);
-                languageEntry += 8;
-                entries += 16;
-            }
-        }
-    }
-    for (auto& [entry, resource] : dataEntries) {
-        out.resize(alignUp(out.size(), 8), '\0');
-        writeU32(out, entry, sectionRva + static_cast<uint32_t>(out.size()));
-        writeU32(out, entry + 4, static_cast<uint32_t>(resource->data.size()));
-        writeU32(out, entry + 8, resource->codePage);
-        out += resource->data;
-    }
-    return out;
+    return TreeWriter(resources).write(sectionRva);
 }
 
-std::optional<std::string> replaceResources(std::string_view original, const std::vector<Resource>& resources,
-                                            std::string* error) {
-    auto fail = [error](std::string reason) -> std::optional<std::string> {
-        if (error) {
-            *error = std::move(reason);
-        }
-        return std::nullopt;
-    };
-    std::optional<PeLayout> layout = readPeLayout(original, error);
-    if (!layout) {
-        return std::nullopt;
-    }
-    if (isSigned(original)) {
-        return fail("the image is signed: its resources cannot change without dropping the signature");
-    }
-    std::string image(original.substr(0, layout->imageEnd));
-    std::vector<Section> sections = readSections(image, *layout);
-    DataDirectory directory = dataDirectory(image, *layout, kResourceDirectory);
-    DataDirectory relocations = dataDirectory(image, *layout, kRelocationDirectory);
+namespace {
 
-    // The resource section, if the image has one of its own; else where a new one goes.
-    size_t index = sections.size();
-    bool existing = false;
-    if (directory.address != 0) {
-        for (size_t i = 0; i < sections.size(); ++i) {
-            if (sections[i].holds(directory.address)) {
-                if (sections[i].virtualAddress != directory.address) {
-                    return fail("the resource directory does not start its section");
-                }
-                index = i;
-                existing = true;
-            }
-        }
-        if (!existing) {
-            return fail("the resource directory lies in no section");
-        }
+std::optional<std::string> failWith(std::string* error, std::string reason) {
+    if (error) {
+        *error = std::move(reason);
     }
+    return std::nullopt;
+}
+
+// The image being given new resources: its headers, sections and the two directories that move.
+struct ResourceEdit {
+    std::string image; // without anything behind its last section
+    PeLayout layout;
+    std::vector<SectionHeader> sections;
+    DataDirectory directory;
+    DataDirectory relocations;
+    size_t index = 0;      // the resource section, or where a new one goes
+    bool existing = false; // the image has a resource section of its own
+
     // Only base relocations may follow the resources: nothing refers to their own place, so they move.
-    auto movable = [&](const Section& s) {
+    bool movable(const SectionHeader& s) const {
         if (relocations.address == 0 || !s.holds(relocations.address)) {
             return false;
         }
-        for (uint32_t d = 0; d < layout->numberOfDirectories; ++d) {
-            DataDirectory other = dataDirectory(image, *layout, d);
+        for (uint32_t d = 0; d < layout.numberOfDirectories; ++d) {
+            DataDirectory other = dataDirectory(image, layout, d);
             if (d != kRelocationDirectory && d != kCertificateDirectory && other.address != 0 &&
                 s.holds(other.address)) {
                 return false;
             }
         }
         return true;
-    };
-    if (!existing) {
-        while (index > 0 && movable(sections[index - 1])) {
-            --index;
-        }
     }
 
-    Section rsrc;
-    if (existing) {
-        rsrc = sections[index];
-        std::string tree = buildResourceSection(resources, rsrc.virtualAddress);
-        const uint32_t treeSize = static_cast<uint32_t>(tree.size());
-        bool last = index + 1 == sections.size();
-        if (treeSize <= rsrc.rawSize &&
-            (last || uint64_t{rsrc.virtualAddress} + treeSize <= sections[index + 1].virtualAddress)) {
-            tree.resize(rsrc.rawSize, '\0');
-            image.replace(rsrc.rawOffset, rsrc.rawSize, tree);
-            sections[index].virtualSize = treeSize;
-            writeSection(image, layout->sectionTable + index * kSectionHeaderSize, sections[index]);
-            setDataDirectory(image, *layout, kResourceDirectory,
-                             {rsrc.virtualAddress, sections[index].virtualSize});
-            refreshChecksum(image);
-            return image;
-        }
-    } else {
-        uint64_t firstRaw = layout->sizeOfHeaders;
-        for (const Section& s : sections) {
-            if (s.rawSize != 0) {
-                firstRaw = std::min<uint64_t>(firstRaw, s.rawOffset);
+    // The sections behind the resource section, which move when it grows.
+    size_t firstFollowing() const { return index + (existing ? 1 : 0); }
+};
+
+// Finds the resource section, or the place for a new one: before the movable sections at the end.
+bool placeResourceSection(ResourceEdit& edit, std::string* error) {
+    edit.index = edit.sections.size();
+    if (edit.directory.address != 0) {
+        for (size_t i = 0; i < edit.sections.size(); ++i) {
+            if (edit.sections[i].holds(edit.directory.address)) {
+                if (edit.sections[i].virtualAddress != edit.directory.address) {
+                    failWith(error, "the resource directory does not start its section");
+                    return false;
+                }
+                edit.index = i;
+                edit.existing = true;
             }
         }
-        if (layout->sectionTable + (sections.size() + 1) * kSectionHeaderSize > firstRaw) {
-            return fail("no room in the section table for a resource section");
+        if (!edit.existing) {
+            failWith(error, "the resource directory lies in no section");
+            return false;
         }
-        rsrc.name = ".rsrc";
-        rsrc.rest = std::string(16, '\0');
-        writeU32(rsrc.rest, 12, kScnInitializedData | kScnMemRead);
-        if (index < sections.size()) {
-            rsrc.virtualAddress = sections[index].virtualAddress;
-            rsrc.rawOffset = sections[index].rawOffset;
-        } else {
-            const Section& lastSection = sections.back();
-            rsrc.virtualAddress = static_cast<uint32_t>(
-                alignUp(lastSection.virtualAddress + lastSection.span(), layout->sectionAlignment));
-            rsrc.rawOffset = static_cast<uint32_t>(alignUp(layout->imageEnd, layout->fileAlignment));
-        }
+        return true;
     }
-    for (size_t i = index + (existing ? 1 : 0); i < sections.size(); ++i) {
-        if (!movable(sections[i])) {
-            return fail("the resource section cannot grow: section '" + sections[i].name + "' follows it");
-        }
+    while (edit.index > 0 && edit.movable(edit.sections[edit.index - 1])) {
+        --edit.index;
     }
+    return true;
+}
 
-    // The new layout: everything before the resources unchanged, then the tree, then the relocations.
+// The resources written over the old tree, when the new one fits its raw data and its address range.
+std::optional<std::string> replaceInPlace(ResourceEdit& edit, const std::vector<Resource>& resources) {
+    SectionHeader& rsrc = edit.sections[edit.index];
     std::string tree = buildResourceSection(resources, rsrc.virtualAddress);
-    uint32_t oldRawSize = existing ? rsrc.rawSize : 0;
-    rsrc.virtualSize = static_cast<uint32_t>(tree.size());
-    rsrc.rawSize = static_cast<uint32_t>(alignUp(tree.size(), layout->fileAlignment));
+    const auto treeSize = static_cast<uint32_t>(tree.size());
+    const bool last = edit.index + 1 == edit.sections.size();
+    if (treeSize > rsrc.rawSize ||
+        (!last && uint64_t{rsrc.virtualAddress} + treeSize > edit.sections[edit.index + 1].virtualAddress)) {
+        return std::nullopt;
+    }
     tree.resize(rsrc.rawSize, '\0');
-    std::string out = image.substr(0, rsrc.rawOffset);
+    edit.image.replace(rsrc.rawOffset, rsrc.rawSize, tree);
+    rsrc.virtualSize = treeSize;
+    writeSectionHeader(edit.image, edit.layout, edit.index, rsrc);
+    setDataDirectory(edit.image, edit.layout, kResourceDirectory, {rsrc.virtualAddress, rsrc.virtualSize});
+    refreshChecksum(edit.image);
+    return edit.image;
+}
+
+// A new resource section's header, at the place of the first section that moves or behind the last.
+std::optional<SectionHeader> newResourceSection(const ResourceEdit& edit, std::string* error) {
+    uint64_t firstRaw = edit.layout.sizeOfHeaders;
+    for (const SectionHeader& s : edit.sections) {
+        if (s.rawSize != 0) {
+            firstRaw = std::min<uint64_t>(firstRaw, s.rawOffset);
+        }
+    }
+    if (edit.layout.sectionTable + (edit.sections.size() + 1) * kSectionHeaderSize > firstRaw) {
+        failWith(error, "no room in the section table for a resource section");
+        return std::nullopt;
+    }
+    SectionHeader rsrc;
+    rsrc.name = ".rsrc";
+    rsrc.rest = std::string(16, '\0');
+    writeU32(rsrc.rest, 12, kScnInitializedData | kScnMemRead);
+    if (edit.index < edit.sections.size()) {
+        rsrc.virtualAddress = edit.sections[edit.index].virtualAddress;
+        rsrc.rawOffset = edit.sections[edit.index].rawOffset;
+    } else {
+        const SectionHeader& lastSection = edit.sections.back();
+        rsrc.virtualAddress = static_cast<uint32_t>(
+            alignUp(lastSection.virtualAddress + lastSection.span(), edit.layout.sectionAlignment));
+        rsrc.rawOffset = static_cast<uint32_t>(alignUp(edit.layout.imageEnd, edit.layout.fileAlignment));
+    }
+    return rsrc;
+}
+
+// The new layout: everything before the resources unchanged, then the tree, then the relocations moved
+// behind it; the section table, image size, initialized data size, directories and checksum follow.
+std::string relayout(ResourceEdit& edit, SectionHeader rsrc, const std::vector<Resource>& resources) {
+    const PeLayout& layout = edit.layout;
+    std::string tree = buildResourceSection(resources, rsrc.virtualAddress);
+    const uint32_t oldRawSize = edit.existing ? rsrc.rawSize : 0;
+    rsrc.virtualSize = static_cast<uint32_t>(tree.size());
+    rsrc.rawSize = static_cast<uint32_t>(alignUp(tree.size(), layout.fileAlignment));
+    tree.resize(rsrc.rawSize, '\0');
+    std::string out = edit.image.substr(0, rsrc.rawOffset);
     out.resize(rsrc.rawOffset, '\0');
     out += tree;
-    uint64_t nextVa = alignUp(uint64_t{rsrc.virtualAddress} + rsrc.virtualSize, layout->sectionAlignment);
-    std::vector<Section> table(sections.begin(), sections.begin() + static_cast<ptrdiff_t>(index));
+    uint64_t nextVa = alignUp(uint64_t{rsrc.virtualAddress} + rsrc.virtualSize, layout.sectionAlignment);
+    std::vector<SectionHeader> table(edit.sections.begin(),
+                                     edit.sections.begin() + static_cast<ptrdiff_t>(edit.index));
     table.push_back(rsrc);
-    for (size_t i = index + (existing ? 1 : 0); i < sections.size(); ++i) {
-        Section moved = sections[i];
-        uint32_t delta = static_cast<uint32_t>(nextVa) - moved.virtualAddress;
+    DataDirectory relocations = edit.relocations;
+    for (size_t i = edit.firstFollowing(); i < edit.sections.size(); ++i) {
+        SectionHeader moved = edit.sections[i];
+        const uint32_t delta = static_cast<uint32_t>(nextVa) - moved.virtualAddress;
         moved.virtualAddress = static_cast<uint32_t>(nextVa);
         moved.rawOffset = static_cast<uint32_t>(out.size());
-        out += image.substr(sections[i].rawOffset, moved.rawSize);
-        out.resize(alignUp(out.size(), layout->fileAlignment), '\0');
-        if (sections[i].holds(relocations.address)) {
+        out += edit.image.substr(edit.sections[i].rawOffset, moved.rawSize);
+        out.resize(alignUp(out.size(), layout.fileAlignment), '\0');
+        if (edit.sections[i].holds(relocations.address)) {
             relocations.address += delta;
         }
-        nextVa = alignUp(uint64_t{moved.virtualAddress} + moved.span(), layout->sectionAlignment);
+        nextVa = alignUp(uint64_t{moved.virtualAddress} + moved.span(), layout.sectionAlignment);
         table.push_back(std::move(moved));
     }
     for (size_t i = 0; i < table.size(); ++i) {
-        writeSection(out, layout->sectionTable + i * kSectionHeaderSize, table[i]);
+        writeSectionHeader(out, layout, i, table[i]);
     }
-    writeU16(out, layout->optionalHeader - 24 + 6, static_cast<uint16_t>(table.size())); // NumberOfSections
-    writeU32(out, layout->optionalHeader + 56, static_cast<uint32_t>(nextVa));
-    uint32_t initialized = readU32(out, layout->optionalHeader + 8);
-    writeU32(out, layout->optionalHeader + 8, initialized - oldRawSize + rsrc.rawSize);
-    setDataDirectory(out, *layout, kResourceDirectory, {rsrc.virtualAddress, rsrc.virtualSize});
-    setDataDirectory(out, *layout, kRelocationDirectory, relocations);
+    writeU16(out, layout.optionalHeader - 24 + 6, static_cast<uint16_t>(table.size())); // NumberOfSections
+    writeU32(out, layout.optionalHeader + 56, static_cast<uint32_t>(nextVa));           // SizeOfImage
+    const uint32_t initialized = readU32(out, layout.optionalHeader + 8);
+    writeU32(out, layout.optionalHeader + 8, initialized - oldRawSize + rsrc.rawSize);
+    setDataDirectory(out, layout, kResourceDirectory, {rsrc.virtualAddress, rsrc.virtualSize});
+    setDataDirectory(out, layout, kRelocationDirectory, relocations);
     refreshChecksum(out);
     return out;
+}
+
+} // namespace
+
+std::optional<std::string> replaceResources(std::string_view original, const std::vector<Resource>& resources,
+                                            std::string* error) {
+    std::optional<PeLayout> layout = readPeLayout(original, error);
+    if (!layout) {
+        return std::nullopt;
+    }
+    if (isSigned(original)) {
+        return failWith(error,
+                        "the image is signed: its resources cannot change without dropping the signature");
+    }
+    ResourceEdit edit;
+    edit.image = std::string(original.substr(0, layout->imageEnd));
+    edit.layout = *layout;
+    edit.sections = readSectionHeaders(edit.image, *layout);
+    edit.directory = dataDirectory(edit.image, *layout, kResourceDirectory);
+    edit.relocations = dataDirectory(edit.image, *layout, kRelocationDirectory);
+    if (!placeResourceSection(edit, error)) {
+        return std::nullopt;
+    }
+    std::optional<SectionHeader> rsrc;
+    if (edit.existing) {
+        if (std::optional<std::string> image = replaceInPlace(edit, resources)) {
+            return image;
+        }
+        rsrc = edit.sections[edit.index];
+    } else {
+        rsrc = newResourceSection(edit, error);
+        if (!rsrc) {
+            return std::nullopt;
+        }
+    }
+    for (size_t i = edit.firstFollowing(); i < edit.sections.size(); ++i) {
+        if (!edit.movable(edit.sections[i])) {
+            return failWith(error, "the resource section cannot grow: section '" + edit.sections[i].name +
+                                       "' follows it");
+        }
+    }
+    return relayout(edit, *rsrc, resources);
 }
 
 } // namespace morix::payload

@@ -242,6 +242,15 @@ TEST_F(BuilderTest, TheReferenceInDocsIsTheOneTheKeyTableGives) {
                                        "build/host/bin/morix-build reference >docs/configuration.md";
 }
 
+TEST_F(BuilderTest, TheExecutableReferenceInDocsIsTheOneTheKeyTableGives) {
+    ASSERT_EQ(run("reference executable"), 0) << err_;
+    std::ifstream in(std::string(MORIX_SOURCE_DIR) + "/docs/executable.md", std::ios::binary);
+    std::ostringstream docs;
+    docs << in.rdbuf();
+    EXPECT_TRUE(docs.str() == out_) << "docs/executable.md is out of date: regenerate it with "
+                                       "build/host/bin/morix-build reference executable >docs/executable.md";
+}
+
 TEST_F(BuilderTest, TheExecutableTableGivesTheLauncherIconVersionAndManifestThatInspectShows) {
     write("app.ico", icoFile({16, 32, 48}));
     write("app.toml", R"(
@@ -283,31 +292,85 @@ original_filename = "hello.exe"
     }
 }
 
-TEST_F(BuilderTest, BadExecutableSettingsGetOneLineExitCode2AndNothingWritten) {
+TEST_F(BuilderTest, ALauncherWithIconVersionAndManifestComesBackFromInspectByteForByte) {
+    write("app.ico", icoFile({16, 32}));
+    write("lib.jar", "jar bytes");
+    // internal_name without original_filename: the builder adds the file name behind it.
+    write("app.toml", R"(
+[application]
+main_class = "com.example.Main"
+[runtime]
+search = ["path"]
+[executable]
+icon = "app.ico"
+execution_level = "requireAdministrator"
+dpi_awareness = "system"
+[executable.version]
+file_version = "2.1.0.7"
+product_version = "2.1.0.0"
+company = "Bücher & Söhne"
+internal_name = "tool"
+product_name = "Tool"
+[[files]]
+name = "lib/lib.jar"
+source = "lib.jar"
+)");
+    ASSERT_EQ(run(build(path("app.toml"), "app.exe")), 0) << err_;
+    fs::create_directories(dir_ / "again");
+    ASSERT_EQ(run("inspect --format toml --extract-to " + path("again") + " " + path("app.exe")), 0) << err_;
+    EXPECT_EQ(err_, "");
+    for (const char* line :
+         {"\n[executable]\nicon = \"app.ico\"\nexecution_level = \"requireAdministrator\"\n"
+          "dpi_awareness = \"system\"\n",
+          "\n[executable.version]\nfile_version = \"2.1.0.7\"\nproduct_version = \"2.1.0.0\"\n"
+          "company = \"Bücher & Söhne\"\nproduct_name = \"Tool\"\ninternal_name = \"tool\"\n"}) {
+        EXPECT_NE(out_.find(line), std::string::npos) << out_;
+    }
+    write("again/app.toml", out_);
+    ASSERT_EQ(run(build(path("again/app.toml"), "again/app.exe")), 0) << err_;
+    EXPECT_TRUE(read("again/app.exe") == read("app.exe"));
+
+    // Without the table the launcher keeps the template's resources, and so does the named form.
+    write("plain.toml", "[application]\nmain_class = \"com.example.Main\"\n[runtime]\nsearch = [\"path\"]\n");
+    ASSERT_EQ(run(build(path("plain.toml"), "plain.exe")), 0) << err_;
+    ASSERT_EQ(run("inspect --format toml " + path("plain.exe")), 0) << err_;
+    EXPECT_EQ(out_.find("[executable"), std::string::npos) << out_;
+}
+
+TEST_F(BuilderTest, BadExecutableSettingsAreFoundWhereTheyAreWithExitCode2AndNothingWritten) {
     write("app.ico", icoFile({16}));
     write("text.ico", "not an icon at all");
     const std::pair<const char*, const char*> cases[] = {
-        {"[executable]\nicon = \"text.ico\"\n", "is not an icon file (no icon directory)"},
-        {"[executable]\nicon = \"missing.ico\"\n", "[executable] icon: cannot read"},
-        {"[executable.version]\nfile_version = \"1.2.3\"\n", "file_version '1.2.3' is not four numbers"},
+        {"[executable]\nicon = \"text.ico\"\n", ":2:8: error: executable.icon: "},
+        {"[executable]\nicon = \"missing.ico\"\n", ":2:8: error: executable.icon: cannot read"},
+        {"[executable.version]\nfile_version = \"1.2.3\"\n",
+         ":2:16: error: executable.version.file_version: expected four numbers from 0 to 65535"},
         {"[executable.version]\nfile_version = \"1.2.3.4\"\nproduct_version = \"1.2.3.70000\"\n",
-         "product_version '1.2.3.70000' is not four numbers"},
-        {"[executable]\nexecution_level = \"admin\"\n", "execution_level 'admin' is not one of asInvoker"},
-        {"[executable]\ndpi_awareness = \"maybe\"\n", "dpi_awareness 'maybe' is not one of"},
-        {"[executable]\nicons = \"app.ico\"\n", "unknown key 'icons' in [executable]"},
-        {"[executable.version]\ncompany = \"x\"\n", "[executable.version] needs a file_version"},
+         ":3:19: error: executable.version.product_version: expected four numbers from 0 to 65535 separated "
+         "by "
+         "dots (such as 1.2.0.0), found \"1.2.3.70000\""},
+        {"[executable]\nexecution_level = \"admin\"\n",
+         ":2:19: error: executable.execution_level: expected \"asInvoker\", \"requireAdministrator\" or "
+         "\"highestAvailable\", found \"admin\""},
+        {"[executable]\ndpi_awareness = \"maybe\"\n",
+         ":2:17: error: executable.dpi_awareness: expected \"unaware\", \"system\", \"per-monitor\" or"},
+        {"[executable]\nicons = \"app.ico\"\n",
+         ":2:1: error: executable.icons: unknown key; did you mean 'icon'?"},
+        {"[executable.version]\ncompany = \"x\"\n", ":1:1: error: executable.version: needs a file_version"},
     };
-    for (const auto& [config, message] : cases) {
+    for (const auto& [config, finding] : cases) {
         write("bad.toml", config);
         EXPECT_EQ(run("build --template " + path("template.exe") + " --config " + path("bad.toml") + " -o " +
                       path("x.exe")),
                   2)
             << config;
-        EXPECT_EQ(err_.rfind("morix-build: " + path("bad.toml") + ": ", 0), 0u) << err_;
-        EXPECT_NE(err_.find(message), std::string::npos) << err_;
+        EXPECT_EQ(err_.rfind("morix-build: " + path("bad.toml") + finding, 0), 0u) << err_;
         EXPECT_EQ(std::count(err_.begin(), err_.end(), '\n'), 1) << err_;
         EXPECT_FALSE(fs::exists(dir_ / "x.exe")) << config;
     }
+    write("bad.toml", "[executable]\nicon = \"text.ico\"\n");
+    EXPECT_EQ(run(build(path("bad.toml"), "x.exe")), 2);
+    EXPECT_NE(err_.find("text.ico is not an icon file (no icon directory)"), std::string::npos) << err_;
 }
 
 TEST_F(BuilderTest, ASignedTemplateIsRebuiltOnlyWhenTheSignatureMayBeDropped) {

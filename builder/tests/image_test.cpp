@@ -247,7 +247,9 @@ class_path = [{ directory = "lib", scan = true }]
 
 TEST_F(ImageTest, AnImageWhoseLauncherCouldNotStartIsRefusedWithTheReason) {
     write("hello.toml", kConfig);
-    const std::string lib = "--lib " + path("app.jar") + " ";
+    // The configuration's version table gives no file_version: the application's version fills it in.
+    const std::string jar = "--lib " + path("app.jar") + " ";
+    const std::string lib = jar + "--version 1.0 ";
     struct Case {
         std::string arguments;
         std::string message;
@@ -279,7 +281,7 @@ TEST_F(ImageTest, AnImageWhoseLauncherCouldNotStartIsRefusedWithTheReason) {
              "bin/server/jvm.dll, bin/j9vm/jvm.dll"},
         {lib + "--main-class com.example.Main --runtime " + path("nojava"),
          "has no bin/java.exe, which the launcher runs to learn its version"},
-        {lib + "--main-class com.example.Main --version LATEST",
+        {jar + "--main-class com.example.Main --version LATEST",
          "error: executable.version: --version: the version 'LATEST' does not start with a number"},
         {lib + "--lib app.jar=" + path("dep.jar") + " --main-class com.example.Main",
          "error: lib/app.jar would be placed twice: by --lib " + path("app.jar") + " and by --lib app.jar="},

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <sstream>
 
@@ -269,13 +270,29 @@ TEST(KeyTable, WarningsNameWhatWouldFailAtRunTime) {
     EXPECT_EQ(c.warnings.size(), 3u) << warnings;
 }
 
-TEST(KeyTable, TheExecutableTableIsCarriedUntouchedForTheLauncherResources) {
-    Configuration c = read("[executable]\nicon = \"app.ico\"\nexecution_level = \"asInvoker\"\n"
-                           "[executable.version]\nproduct = \"My App\"\n[runtime]\nsearch = [\"path\"]\n");
+TEST(KeyTable, TheExecutableTableGivesTheLauncherResourcesAndNoIds) {
+    // An .ico of one 16x16 bitmap: the directory, its entry, and a bitmap header with its pixels.
+    std::string bitmap(40 + 16 * 16 * 4, '\x7F');
+    const uint32_t header[3] = {40, 16, 32};
+    std::memcpy(&bitmap[0], header, sizeof header);
+    std::string ico("\0\0\1\0\1\0", 6);
+    const uint32_t entry[4] = {0x1010, 1u | 32u << 16, static_cast<uint32_t>(bitmap.size()), 22};
+    ico.append(reinterpret_cast<const char*>(entry), sizeof entry);
+    Configuration c = read("[executable]\nicon = \"app.ico\"\nexecution_level = \"highestAvailable\"\n"
+                           "[executable.version]\nproduct_name = \"My App\"\ncompany = \"Me\"\n"
+                           "file_version = \"1.2.3.4\"\n[runtime]\nsearch = [\"path\"]\n",
+                           {{"app.ico", ico + bitmap}});
     ASSERT_TRUE(c.payload) << errors(c);
-    ASSERT_TRUE(c.executable);
-    EXPECT_EQ((*c.executable)["icon"].value_or(std::string()), "app.ico");
-    EXPECT_EQ((*c.executable)["version"]["product"].value_or(std::string()), "My App");
+    ASSERT_TRUE(c.executable.present);
+    ASSERT_EQ(c.executable.icon.size(), 1u);
+    EXPECT_EQ(c.executable.icon[0].width, 16);
+    EXPECT_EQ(c.executable.icon[0].data, bitmap);
+    EXPECT_EQ(c.executable.executionLevel, morix::payload::ExecutionLevel::highestAvailable);
+    ASSERT_TRUE(c.executable.version);
+    EXPECT_EQ(c.executable.version->productVersion, (morix::payload::VersionNumber{1, 2, 3, 4}));
+    // The string table in the key table's order, whatever the file's.
+    EXPECT_EQ(c.executable.version->strings, (std::vector<std::pair<std::u16string, std::u16string>>{
+                                                 {u"CompanyName", u"Me"}, {u"ProductName", u"My App"}}));
     EXPECT_EQ(narrow(*c.payload, 128), "S");  // and nothing of it reaches the payload
     EXPECT_EQ(c.payload->strings.size(), 3u); // 128, 2002, 2003
 }

@@ -8,6 +8,10 @@
 #include "frame/fatal.h"
 #include "frame/log.h"
 
+#include "morix/config_ids.h"
+#include "morix/message_ids.h"
+#include "morix/payload_format.h"
+
 #include <sddl.h>
 
 #include <algorithm>
@@ -27,7 +31,6 @@ constexpr int kTempDirAttempts = 10;
 // Large pieces: each read and write pair costs a round trip to the file system (under Wine to its server),
 // and with 6000 bytes those trips, not the bytes, made most of an extraction's time.
 constexpr size_t kCopyBufferSize = 1024 * 1024;
-constexpr uint8_t kFileMask = 0xA7;
 
 // A ".." part would put the file outside the launcher's directory, where no cleanup ever reaches it.
 bool leavesDirectory(std::string_view name) {
@@ -135,7 +138,7 @@ int copyStream(HANDLE source, HANDLE target, int64_t size, bool unscramble) {
         }
         if (unscramble) {
             for (DWORD i = 0; i < bytesRead; ++i) {
-                buffer[i] ^= kFileMask;
+                buffer[i] ^= payload::kFileMask;
             }
         }
         DWORD offset = 0;
@@ -166,7 +169,7 @@ int extractOneFile(HANDLE payload, const std::string& path) {
         CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         logError(L"CreateFileA of %S failed with error %lu", path.c_str(), GetLastError());
-        fatalErrorById(1009, L"11");
+        fatalErrorById(messages::kInternalError, L"11");
     }
     return copyStream(payload, file.get(), size, true);
 }
@@ -189,12 +192,12 @@ void createAppTempDir() {
         logMessage(L"Could not create dir (%d)", static_cast<int>(GetLastError()));
     }
     appTempDir.clear();
-    fatalErrorById(1009, L"7");
+    fatalErrorById(messages::kInternalError, L"7");
 }
 
 int extractFiles() {
     logMessage(L"extracting files");
-    const int count = getConfigInt(2002);
+    const int count = getConfigInt(ids::kIncludedFileCount);
     logMessage(L"Included files: %d", count);
     if (count == 0) {
         appTempDir.clear();
@@ -208,7 +211,7 @@ int extractFiles() {
     SetFilePointerEx(payload.get(), offset, nullptr, FILE_BEGIN);
 
     // Names are separated by ";"; empty names between separators are skipped and read no record.
-    const std::string names = getConfigStringCopy(2003);
+    const std::string names = getConfigStringCopy(ids::kIncludedFileNames);
     int extracted = 0;
     for (const std::string& name : splitList(names)) {
         if (extracted >= count) {
@@ -217,7 +220,7 @@ int extractFiles() {
         const std::string path = formatNarrow("%s\\%s", appTempDir.c_str(), name.c_str());
         if (leavesDirectory(name)) {
             logError(L"included file name %S leaves the temporary directory", name.c_str());
-            fatalErrorById(1009, L"11");
+            fatalErrorById(messages::kInternalError, L"11");
         }
         createFirstLevelDirectory(name);
         const int result = extractOneFile(payload.get(), path);

@@ -5,6 +5,10 @@
 #include "frame/fatal.h"
 #include "frame/log.h"
 
+#include "morix/config_ids.h"
+#include "morix/config_values.h"
+#include "morix/payload_format.h"
+
 #include <cstdlib>
 
 namespace morix {
@@ -14,8 +18,6 @@ ConfigWideStrings configWideStrings;
 uint32_t includedFilesOffset = 0;
 
 namespace {
-
-constexpr uint32_t kPayloadMagic = 0xE8E413D5u;
 
 // Reads exactly `size` bytes; false on a failed or short read, with the count actually read.
 bool readExactly(HANDLE file, void* buffer, DWORD size, DWORD& bytesRead) {
@@ -144,7 +146,7 @@ void seekPayloadStart(HANDLE file) {
 }
 
 void loadPayloadFrom(HANDLE file) {
-    if (static_cast<uint32_t>(readInt(file)) != kPayloadMagic) {
+    if (static_cast<uint32_t>(readInt(file)) != payload::kMagic) {
         fatalError(L"Internal Error: magic");
     }
     readInt(file);
@@ -189,8 +191,8 @@ void loadPayload() {
         seekPayloadStart(file.get());
         loadPayloadFrom(file.get());
     }
-    const int executableType = getConfigInt(107);
-    if (executableType != 1 && executableType != 5) {
+    const int executableType = getConfigInt(ids::kExecutableType);
+    if (executableType != executable_type::kGui && executableType != executable_type::kConsoleWithDialogs) {
         errorDialogMode = false;
     }
 }

@@ -7,6 +7,9 @@
 #include "frame/fatal.h"
 #include "frame/log.h"
 
+#include "morix/config_ids.h"
+#include "morix/message_ids.h"
+
 #include <windows.h>
 
 #include <cstdlib>
@@ -194,7 +197,7 @@ bool checkCandidate(const std::wstring& candidate, bool create, bool examine) {
 } // namespace
 
 std::optional<std::string> searchTempRoot() {
-    const bool preferLong = getConfigInt(10009) != 0;
+    const bool preferLong = getConfigInt(ids::kLongTempPath) != 0;
     struct Candidate {
         std::string (*source)();
         bool create, examine, preferLong;
@@ -257,7 +260,7 @@ const std::string& getTempRoot() {
     static const std::string root = [] {
         std::optional<std::string> found = searchTempRoot();
         if (!found) {
-            fatalErrorById(1015, nullptr);
+            fatalErrorById(messages::kNoTempDirectory, nullptr);
         }
         return *found;
     }();
@@ -271,7 +274,7 @@ std::wstring getTempRootWide(bool required) {
         if (found) {
             cached = *found;
         } else if (required) {
-            fatalErrorById(1015, nullptr);
+            fatalErrorById(messages::kNoTempDirectory, nullptr);
         }
     }
     return cached;

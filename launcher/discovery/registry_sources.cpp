@@ -5,6 +5,8 @@
 #include "config/payload.h"
 #include "frame/log.h"
 
+#include "morix/config_ids.h"
+
 #include <algorithm>
 #include <optional>
 #include <vector>
@@ -85,7 +87,7 @@ bool chooseNewer(std::optional<Found>& preferredWhenNewer, std::optional<Found>&
 
 bool findPreviousInstallationInView(HKEY hive, REGSAM view, std::string& javaExe, std::string& version,
                                     const VersionNumbers& minimum, const VersionNumbers& maximum) {
-    const std::string appId = getConfigString(160);
+    const std::string appId = getConfigString(ids::kPreviousInstallationsAppId);
     logMessage(L"checking app id %S (%d, %p)", appId.c_str(), static_cast<int>(view),
                static_cast<void*>(hive));
     if (appId.empty()) {
@@ -120,7 +122,7 @@ bool findPreviousInstallationInView(HKEY hive, REGSAM view, std::string& javaExe
 
 bool searchRegistry(std::string& javaExe, std::string& version, const VersionNumbers& minimum,
                     const VersionNumbers& maximum) {
-    const bool ownRuntimesOnly = getConfigInt(165) != 0;
+    const bool ownRuntimesOnly = getConfigInt(ids::kBundledRuntimesOnly) != 0;
     std::optional<Found> javaSoft;
     std::optional<Found> located;
     Found candidate;
@@ -137,7 +139,7 @@ bool searchRegistry(std::string& javaExe, std::string& version, const VersionNum
 
 bool searchJavaSoft(std::string& javaExe, std::string& version, const VersionNumbers& minimum,
                     const VersionNumbers& maximum) {
-    const bool jdkRequired = getConfigInt(131) != 0;
+    const bool jdkRequired = getConfigInt(ids::kRequireJdk) != 0;
     return readJavaSoftCurrentVersion("SOFTWARE\\JavaSoft\\JDK", "SOFTWARE\\JavaSoft\\JRE", javaExe, version,
                                       minimum, maximum) ||
            (!jdkRequired &&
@@ -160,7 +162,8 @@ bool readJavaSoftCurrentVersion(const char* jdkKey, const char* jreKey, std::str
         return value && checkVersionKey(*value, minimum, maximum) ? *value : std::string();
     };
     const std::string jdkVersion = currentVersion(jdkKey);
-    const std::string jreVersion = getConfigInt(131) != 0 ? std::string() : currentVersion(jreKey);
+    const std::string jreVersion =
+        getConfigInt(ids::kRequireJdk) != 0 ? std::string() : currentVersion(jreKey);
     const bool useJdk = isNewerVersion(jdkVersion, jreVersion);
     // Without a chosen version the key would name the family key itself, which holds no runtime.
     if ((useJdk ? jdkVersion : jreVersion).empty()) {

@@ -10,6 +10,9 @@
 #include "frame/log.h"
 #include "windows/variables.h"
 
+#include "morix/config_ids.h"
+#include "morix/config_values.h"
+
 #include <cstdio>
 #include <vector>
 
@@ -26,7 +29,7 @@ struct SearchEntry {
 
 std::vector<SearchEntry> searchEntries() {
     std::vector<SearchEntry> entries;
-    for (const std::string& entry : splitList(getConfigString(128))) {
+    for (const std::string& entry : splitList(getConfigString(ids::kSearchSequence))) {
         entries.push_back({entry[0], entry.substr(1)});
     }
     return entries;
@@ -40,8 +43,8 @@ bool isAbsoluteLocation(const std::string& path) {
 class Search {
 public:
     Search() {
-        const std::string minimumText = getConfigString(126);
-        const std::string maximumText = getConfigString(127);
+        const std::string minimumText = getConfigString(ids::kMinVersion);
+        const std::string maximumText = getConfigString(ids::kMaxVersion);
         logMessage(L"MinVersion: %S, MaxVersion: %S", minimumText.c_str(), maximumText.c_str());
         minimum_ = parseVersion(minimumText);
         maximum_ = parseVersion(maximumText);
@@ -92,23 +95,23 @@ private:
             logMessage(L"Testing location %S (type %c)", text.c_str(), entry.type);
             bool loaded = false;
             switch (entry.type) {
-            case 'A':
-            case 'B':
-            case 'R':
+            case search_entry::kLegacyDirectory:
+            case search_entry::kDirectoryWithFallback:
+            case search_entry::kDirectory:
                 loaded = tryLocation(text, result_.javaExePath, result_.version, minimum_, maximum_, false,
                                      false) &&
                          load(JvmLocationKind::Directory, &text);
                 break;
-            case 'E':
+            case search_entry::kEnvironment:
                 loaded =
                     tryEnvironmentVariable(text, result_.javaExePath, result_.version, minimum_, maximum_) &&
                     load(JvmLocationKind::EnvironmentVariable, &text);
                 break;
-            case 'S':
+            case search_entry::kSearchPath:
                 loaded = trySearchPath(result_.javaExePath, result_.version, minimum_, maximum_) &&
                          load(JvmLocationKind::SearchPath, &text);
                 break;
-            case 'Y':
+            case search_entry::kRegistry:
                 loaded = registry();
                 break;
             default:
@@ -150,8 +153,10 @@ private:
     // Relative locations once more, as written: here only the existence of their java.exe counts.
     bool fallbackPass() {
         for (const SearchEntry& entry : searchEntries()) {
-            const bool considered = entry.type == 'B' || ((entry.type == 'A' || entry.type == 'R') &&
-                                                          !isAbsoluteLocation(entry.text));
+            const bool considered =
+                entry.type == search_entry::kDirectoryWithFallback ||
+                ((entry.type == search_entry::kLegacyDirectory || entry.type == search_entry::kDirectory) &&
+                 !isAbsoluteLocation(entry.text));
             if (!considered) {
                 continue;
             }
@@ -231,7 +236,8 @@ bool trySearchPath(std::string& javaExePath, std::string& version, const Version
 }
 
 bool readLocationFile(std::string& line, const wchar_t* relativeName) {
-    const std::wstring path = resolvePathWide(getConfigStringWide(10003), false) + relativeName;
+    const std::wstring path =
+        resolvePathWide(getConfigStringWide(ids::kInstallationDirectory), false) + relativeName;
     UniqueFile file(_wfopen(path.c_str(), L"rt"));
     if (!file) {
         return false;

@@ -7,6 +7,8 @@
 #include "frame/fatal.h"
 #include "frame/log.h"
 
+#include "morix/message_ids.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -83,7 +85,7 @@ void unpackFile(const std::string& home, const std::string& packedPath) {
     if (!unpack200) {
         logMessage(L"%S error (%d)", error.call, static_cast<int>(error.code));
         logMessage(L"could not create unpack process");
-        fatalErrorById(1009, L"20");
+        fatalErrorById(messages::kInternalError, L"20");
     }
     logMessage(L"waiting for unpack200 to finish");
     // The unpacker runs as long as the archive takes; the runtime is of no use before it is done.

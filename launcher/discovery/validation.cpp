@@ -8,6 +8,9 @@
 #include "config/temp_root.h"
 #include "frame/log.h"
 
+#include "morix/config_ids.h"
+#include "morix/config_values.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -201,7 +204,7 @@ bool compareToLimit(const VersionNumbers& limit, const VersionNumbers& candidate
 
 bool checkVersion(const std::string& version, const VersionNumbers& minimum, const VersionNumbers& maximum,
                   bool allowBeta) {
-    if (!allowBeta && getConfigInt(130) == 0 && containsBetaMarker(version)) {
+    if (!allowBeta && getConfigInt(ids::kAllowBeta) == 0 && containsBetaMarker(version)) {
         logMessage(L"beta vm not allowed");
         return false;
     }
@@ -238,7 +241,7 @@ bool addNonWorkingJava(const std::string& path) {
 
 bool javaExeFromHome(std::string& javaExe, const std::string& home) {
     javaExe = home + "\\jre\\bin\\java.exe";
-    if (getConfigInt(131) != 0) {
+    if (getConfigInt(ids::kRequireJdk) != 0) {
         return fileExists(home + "\\lib\\tools.jar");
     }
     if (!fileExists(javaExe)) {
@@ -271,7 +274,7 @@ bool checkJavaExe(std::string& javaExePath, std::string& version, const VersionN
             logMessage(L"couldn't get version");
         }
     }
-    if (result && getConfigInt(107) == 1 && javaExePath.size() >= 4) {
+    if (result && getConfigInt(ids::kExecutableType) == executable_type::kGui && javaExePath.size() >= 4) {
         javaExePath = javaExePath.substr(0, javaExePath.size() - 4) + "w.exe";
         result = fileExists(javaExePath);
     }

@@ -10,6 +10,10 @@
 #include "frame/log.h"
 #include "windows/variables.h"
 
+#include "morix/config_ids.h"
+#include "morix/config_values.h"
+#include "morix/message_ids.h"
+
 #include <cstdlib>
 #include <optional>
 #include <vector>
@@ -74,7 +78,7 @@ bool LoadDLL(bool showErrors) {
         logError(L"No JVM found");
         if (showErrors) {
             std::wstring bits = std::to_wstring(sizeof(void*) * 8);
-            showMessageById(1016, bits.c_str());
+            showMessageById(messages::kNoRuntime, bits.c_str());
         }
         return false;
     }
@@ -93,16 +97,16 @@ bool LoadDLL(bool showErrors) {
     if (showErrors) {
         switch (found.kind) {
         case JvmLocationKind::SearchPath:
-            showMessageById(1016, std::to_wstring(sizeof(void*) * 8).c_str());
+            showMessageById(messages::kNoRuntime, std::to_wstring(sizeof(void*) * 8).c_str());
             break;
         case JvmLocationKind::Directory:
-            showMessageByIdNarrow(1019, found.locationText);
+            showMessageByIdNarrow(messages::kDirectoryRuntime, found.locationText);
             break;
         case JvmLocationKind::EnvironmentVariable:
-            showMessageByIdNarrow(1017, found.locationText);
+            showMessageByIdNarrow(messages::kEnvironmentRuntime, found.locationText);
             break;
         case JvmLocationKind::Registry:
-            showMessageById(1005, nullptr);
+            showMessageById(messages::kRegistryRuntime, nullptr);
             break;
         case JvmLocationKind::None:
             break;
@@ -160,7 +164,7 @@ HMODULE loadJvmDllFromBin(const std::string& javaExe) {
     }
 
     HMODULE module = nullptr;
-    const std::string preferred = getConfigString(152, 200);
+    const std::string preferred = getConfigString(ids::kPreferredVm, kPreferredVmCapacity);
     if (!preferred.empty()) {
         module = tryJvmDll(bin, preferred);
     }
@@ -230,7 +234,7 @@ void preloadUcrtbase(const std::string& binDirectory) {
 }
 
 DLL_DIRECTORY_COOKIE addRuntimeDllDirectory(const std::string& directory) {
-    if (getConfigInt(154) == 0) {
+    if (getConfigInt(ids::kAddDllDirectories) == 0) {
         return nullptr;
     }
     auto add = lookupFunction<AddDllDirectoryFunction>(GetModuleHandleA("kernel32.dll"), "AddDllDirectory");
@@ -258,7 +262,7 @@ void removeRuntimeDllDirectory(DLL_DIRECTORY_COOKIE cookie) {
 }
 
 void setNativeLibraryPath() {
-    std::string directories = getConfigString(10004);
+    std::string directories = getConfigString(ids::kNativeLibraryDirectories);
     logMessage(L"native lib dir is %S", directories.c_str());
     expandVariablesNarrow(directories);
     std::string path = resolvePathList(directories, [](const std::string& entry) {

@@ -10,6 +10,9 @@
 #include "service/service_control.h"
 #include "service/service_host.h"
 
+#include "morix/config_ids.h"
+#include "morix/config_values.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -40,7 +43,8 @@ void printUsage() {
 
 // Executable type 4 registers the service for automatic start.
 DWORD configuredStartType() {
-    return getConfigInt(107) == 4 ? SERVICE_AUTO_START : SERVICE_DEMAND_START;
+    return getConfigInt(ids::kExecutableType) == executable_type::kAutoStartService ? SERVICE_AUTO_START
+                                                                                    : SERVICE_DEMAND_START;
 }
 
 int runCommand(ArgumentList& arguments, const std::wstring& programPath) {
@@ -122,7 +126,7 @@ int launcherMain() {
     }
     serviceMode = true;
     initLauncher();
-    setServiceName(getConfigStringWide(101));
+    setServiceName(getConfigStringWide(ids::kServiceName));
 
     const wchar_t* commandLine = GetCommandLineW();
     logMessage(L"command line %s", commandLine);

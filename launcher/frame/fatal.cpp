@@ -6,6 +6,8 @@
 #include "config/temp_cleanup.h"
 #include "frame/log.h"
 
+#include "morix/message_ids.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -56,7 +58,7 @@ void showErrorText(const std::wstring& text) {
         shown = formatWide(L"%s\n\nLog: %s", text.c_str(), longPath.c_str());
     }
     if (errorDialogMode) {
-        std::wstring caption = getMessageText(1000);
+        std::wstring caption = getMessageText(messages::kCaption);
         logMessage(L"showing message box: %s", text.c_str());
         // Loaded for this box only: a launcher that shows none never loads user32.dll.
         User32 user32;

@@ -9,11 +9,13 @@
 #include "instance/single_instance.h"
 #include "windows/JavaVMLauncher.h"
 
+#include "morix/message_ids.h"
+
 namespace morix {
 
 void runInProcess(const ArgumentList& arguments, bool ignoreConsoleEvents) {
     if (extractFiles() != 0) {
-        fatalErrorByIdNarrow(1009, "16");
+        fatalErrorByIdNarrow(messages::kInternalError, "16");
     }
     setNativeLibraryPath();
     if (ignoreConsoleEvents) {

@@ -7,6 +7,8 @@
 #include "frame/log.h"
 #include "windows/variables.h"
 
+#include "morix/config_ids.h"
+
 #include <windows.h>
 
 #include <cstdlib>
@@ -78,7 +80,7 @@ void removeJavaOptionVariables() {
 }
 
 void changeWorkingDirectory() {
-    std::wstring directory = getConfigStringWide(146, kBufferSize);
+    std::wstring directory = getConfigStringWide(ids::kWorkingDirectory, kBufferSize);
     if (directory.empty()) {
         logMessage(L"working directory unchanged");
         return;
@@ -113,11 +115,11 @@ void initLauncher() {
     // A fatal error during start-up must remove nothing.
     appTempDir.clear();
     loadPayload();
-    launcherFlavour = getConfigString(2001, 2)[0];
-    if (getConfigInt(10010) != 0) {
+    launcherFlavour = getConfigString(ids::kLauncherFlavour, 2)[0];
+    if (getConfigInt(ids::kReducePath) != 0) {
         reducePath();
     }
-    if (getConfigInt(10012) != 0) {
+    if (getConfigInt(ids::kRemoveJavaOptionVariables) != 0) {
         removeJavaOptionVariables();
     }
     changeWorkingDirectory();

@@ -8,6 +8,8 @@
 #include "frame/fatal.h"
 #include "frame/log.h"
 
+#include "morix/config_ids.h"
+
 namespace morix {
 
 std::string semaphoreName;
@@ -70,7 +72,7 @@ void claimSingleSemaphore(const std::string& baseName) {
     instanceSemaphore.reset();
     const DWORD pid = waitForInstancePid();
     logMessage(L"other pid %d", static_cast<int>(pid));
-    if (pid != 0 && getConfigInt(10008) != 0) {
+    if (pid != 0 && getConfigInt(ids::kRaiseWindows) != 0) {
         bringWindowsToFront(pid, true);
     }
     logMessage(L"exiting");
@@ -116,9 +118,9 @@ std::string instanceKey() {
 }
 
 void checkSingleInstance() {
-    std::string baseName = getConfigInt(158) != 0 ? "Global\\" : "Local\\";
+    std::string baseName = getConfigInt(ids::kGlobalSemaphore) != 0 ? "Global\\" : "Local\\";
     appendMangledPath(baseName, instanceKey());
-    if (getConfigInt(10005) == 0) {
+    if (getConfigInt(ids::kSingleInstance) == 0) {
         claimNumberedSemaphore(baseName);
     } else {
         claimSingleSemaphore(baseName);

@@ -7,6 +7,8 @@
 #include "frame/log.h"
 #include "frame/process_state.h"
 
+#include "morix/config_ids.h"
+
 #include <cstdio>
 #include <vector>
 
@@ -80,7 +82,7 @@ UniqueServiceHandle openService(SC_HANDLE manager, DWORD access) {
 
 // The description is optional: without the function, or when it fails, the service simply has none.
 void setServiceDescription(SC_HANDLE service) {
-    std::wstring description = getConfigWideString(20017);
+    std::wstring description = getConfigWideString(ids::kServiceDescription);
     if (description.empty()) {
         return;
     }
@@ -117,7 +119,7 @@ bool queryServiceConfig(SC_HANDLE service, std::vector<char>& buffer, DWORD& nee
 } // namespace
 
 std::optional<std::wstring> getServiceDependencies() {
-    const std::wstring setting = getConfigStringWide(149);
+    const std::wstring setting = getConfigStringWide(ids::kServiceDependencies);
     std::wstring list;
     // Runs of commas and commas at either end give no empty names; spaces stay part of the names.
     for (const std::wstring& name : splitList(setting, L',')) {

@@ -14,6 +14,10 @@
 #include "instance/single_instance.h"
 #include "windows/variables.h"
 
+#include "morix/config_ids.h"
+#include "morix/config_values.h"
+#include "morix/message_ids.h"
+
 #include <windows.h>
 
 #include <climits>
@@ -66,8 +70,8 @@ private:
 };
 
 const char* launcherClass() {
-    return launcherFlavour == 'i' ? "com/vantarock/runtime/launcher/WinLauncher"
-                                  : "com/morix/runtime/WinLauncher";
+    return launcherFlavour == flavour::kVantarock ? "com/vantarock/runtime/launcher/WinLauncher"
+                                                  : "com/morix/runtime/WinLauncher";
 }
 
 // An exception raised while another one is being described has no one left to report to.
@@ -139,16 +143,17 @@ void initSplashSettings(JNIEnv* env) {
     }
     // The variadic call takes the references themselves; their owners delete them afterwards.
     std::vector<LocalRef<jstring>> ownedTexts;
-    jstring texts[4];
-    const int textIds[4] = {10111, 10114, 10118, 10121};
-    for (int i = 0; i < 4; ++i) {
-        texts[i] = newStringFromAnsi(env, getConfigString(textIds[i], 2000));
+    jstring texts[ids::kSplashCount];
+    for (int i = 0; i < ids::kSplashCount; ++i) {
+        texts[i] = newStringFromAnsi(env, getConfigString(ids::kSplashText[i], kSplashTextCapacity));
         ownedTexts.emplace_back(env, texts[i]);
     }
-    env->CallStaticVoidMethod(splash, method, JNI_TRUE, getConfigInt(163) != 0 ? JNI_TRUE : JNI_FALSE,
-                              texts[0], getConfigInt(10109), getConfigInt(10110), texts[1],
-                              getConfigInt(10113), getConfigInt(10115), texts[2], getConfigInt(10116),
-                              getConfigInt(10117), texts[3], getConfigInt(10120), getConfigInt(10122));
+    env->CallStaticVoidMethod(
+        splash, method, JNI_TRUE, getConfigInt(ids::kSplashSecondFlag) != 0 ? JNI_TRUE : JNI_FALSE, texts[0],
+        getConfigInt(ids::kSplashFirst[0]), getConfigInt(ids::kSplashSecond[0]), texts[1],
+        getConfigInt(ids::kSplashFirst[1]), getConfigInt(ids::kSplashSecond[1]), texts[2],
+        getConfigInt(ids::kSplashFirst[2]), getConfigInt(ids::kSplashSecond[2]), texts[3],
+        getConfigInt(ids::kSplashFirst[3]), getConfigInt(ids::kSplashSecond[3]));
     logPendingException(env);
 }
 
@@ -172,7 +177,7 @@ bool initFromLauncher(JNIEnv* env, bool flag) {
 
 void loadRuntimeNatives(JNIEnv* env) {
     logMessage(L"load helper dll");
-    std::wstring path = resolvePathWide(getConfigStringWide(10003, 4000), false);
+    std::wstring path = resolvePathWide(getConfigStringWide(ids::kInstallationDirectory, 4000), false);
     if (path.empty() || path.back() != L'\\') {
         path += L'\\';
     }
@@ -256,12 +261,12 @@ bool callMain(JNIEnv* env, const ArgumentList& arguments) {
     const LocalRef launcher(env, env->FindClass(className));
     if (!launcher) {
         logError(L"could not find main class");
-        fatalErrorById(1010, nullptr);
+        fatalErrorById(messages::kLauncherClass, nullptr);
     }
     jmethodID main = env->GetStaticMethodID(launcher.get(), "main", "([Ljava/lang/String;)V");
     if (!main) {
         logError(L"could not find main method");
-        fatalErrorById(1011, nullptr);
+        fatalErrorById(messages::kMainMethod, nullptr);
     }
     const LocalRef parameters = newStringArray(env, buildMainArguments(arguments));
     if (!parameters) {
@@ -288,10 +293,10 @@ DWORD WINAPI vmThread(void* parameter) {
     javaVm = vm;
     jniEnv = env;
     logMessage(L"JVM created");
-    if (getConfigInt(108) != 0) {
+    if (getConfigInt(ids::kSplashEnabled) != 0) {
         initSplashSettings(env);
     }
-    if (launcherFlavour == 'i') {
+    if (launcherFlavour == flavour::kVantarock) {
         loadRuntimeNatives(env);
     }
     setModuleNameProperty(env);
@@ -397,7 +402,7 @@ std::vector<std::string> buildLauncherProperties() {
     if (!semaphoreName.empty()) {
         properties.push_back("-Dmorix.semaphoreName=" + semaphoreName);
     }
-    if (launcherFlavour == 'i') {
+    if (launcherFlavour == flavour::kVantarock) {
         properties.push_back("-Dmorix.isVantarock=true");
     }
     if (serviceMode) {
@@ -419,9 +424,11 @@ std::vector<std::string> buildLauncherProperties() {
 
 std::vector<std::wstring> buildMainArguments(const ArgumentList& arguments) {
     std::vector<std::wstring> values;
-    values.push_back(getConfigInt(107) == 1 ? L"true" : L"false");
-    values.push_back((getConfigInt(133) != 0 ? L"/" : L"") + getConfigStringWide(122));
-    for (const auto& [enabled, pathId] : {std::pair{102, 103}, std::pair{104, 105}}) {
+    values.push_back(getConfigInt(ids::kExecutableType) == executable_type::kGui ? L"true" : L"false");
+    values.push_back((getConfigInt(ids::kMainClassInModule) != 0 ? L"/" : L"") +
+                     getConfigStringWide(ids::kMainClass));
+    for (const auto& [enabled, pathId] : {std::pair{ids::kRedirectStdout, ids::kStdoutFile},
+                                          std::pair{ids::kRedirectStderr, ids::kStderrFile}}) {
         std::wstring path;
         if (getConfigInt(enabled) != 0) {
             path = getConfigStringWide(pathId);
@@ -433,16 +440,16 @@ std::vector<std::wstring> buildMainArguments(const ArgumentList& arguments) {
         }
         values.push_back(path);
     }
-    values.push_back(getConfigInt(106) != 0 ? L"true" : L"false");
+    values.push_back(getConfigInt(ids::kAppendOutput) != 0 ? L"true" : L"false");
     if (!arguments.empty()) {
         values.push_back(arguments[0]);
     }
-    std::wstring configured = getConfigStringWide(124, 2000);
-    expandVariables(configured, false, 2000);
+    std::wstring configured = getConfigStringWide(ids::kProgramArguments, kArgumentsCapacity);
+    expandVariables(configured, false, kArgumentsCapacity);
     ArgumentList configuredTokens;
     splitCommandLine(configured, configuredTokens);
     values.insert(values.end(), configuredTokens.begin(), configuredTokens.end());
-    const bool javaArgumentsAreOptions = getConfigInt(125) != 0;
+    const bool javaArgumentsAreOptions = getConfigInt(ids::kJArgumentsAreVmOptions) != 0;
     for (size_t i = 1; i < arguments.size(); ++i) {
         const std::wstring& argument = arguments[i];
         if ((javaArgumentsAreOptions && argument.starts_with(L"-J")) ||

@@ -10,13 +10,15 @@
 #include "frame/startup.h"
 #include "windows/variables.h"
 
+#include "morix/config_ids.h"
+#include "morix/config_values.h"
+#include "morix/message_ids.h"
+
 #include <windows.h>
 
 namespace morix {
 namespace {
 
-constexpr int kClassPathId = 121;
-constexpr int kModulePathId = 132;
 // Enough for any application's archive directory; a directory with more is not listed further.
 constexpr size_t kMaxArchives = 100000;
 
@@ -27,7 +29,7 @@ void dropTrailingSeparator(std::string& text) {
 }
 
 std::string runtimeModuleName() {
-    return launcherFlavour == 'i' ? "com.vantarock.runtime" : "com.morix.runtime";
+    return launcherFlavour == flavour::kVantarock ? "com.vantarock.runtime" : "com.morix.runtime";
 }
 
 // An environment entry: its value without enclosing quotes. An empty value counts as not defined, so
@@ -78,24 +80,25 @@ void addPathEntries(int id, std::string& text) {
     logMessage(L"entries %d", static_cast<int>(entries.size()));
     for (const std::string& entry : entries) {
         const char kind = entry[0];
-        const bool required = entry.size() > 1 && entry[1] == '1';
-        std::string name = entry.size() > 2 ? entry.substr(2) : std::string();
+        const bool required = entry.size() > 1 && entry[1] == path_entry::kRequired;
+        std::string name =
+            entry.size() > path_entry::kNameOffset ? entry.substr(path_entry::kNameOffset) : std::string();
         expandVariablesNarrow(name);
         bool found = false;
         switch (kind) {
-        case 'A':
-        case 'D': {
+        case path_entry::kArchive:
+        case path_entry::kDirectory: {
             const std::string resolved = resolvePathList(name);
             text += resolved + ";";
             found = fileExists(resolved);
             break;
         }
-        case 'E':
+        case path_entry::kEnvironment:
             found = environmentEntry(name, text);
             break;
-        case 'S': {
+        case path_entry::kScanDirectory: {
             const std::string directory = resolvePath(name);
-            if (id == kModulePathId) {
+            if (id == ids::kModulePath) {
                 found = fileExists(directory);
                 text += directory + ";";
             } else {
@@ -109,7 +112,8 @@ void addPathEntries(int id, std::string& text) {
             break;
         }
         if (required && !found) {
-            fatalErrorByIdNarrow(kind == 'E' ? 1008 : 1006, name);
+            fatalErrorByIdNarrow(
+                kind == path_entry::kEnvironment ? messages::kMissingVariable : messages::kMissingFile, name);
         }
     }
 }
@@ -117,10 +121,10 @@ void addPathEntries(int id, std::string& text) {
 void buildPathOptions(std::vector<std::string>& options, const ClassPathOverrides& overrides) {
     logMessage(L"adding preconfigured modulepath");
     std::string modulePath;
-    addPathEntries(kModulePathId, modulePath);
+    addPathEntries(ids::kModulePath, modulePath);
 
     std::string classPath = "-Djava.class.path=";
-    const bool archivesOnModulePath = !modulePath.empty() || getConfigInt(133) != 0;
+    const bool archivesOnModulePath = !modulePath.empty() || getConfigInt(ids::kMainClassInModule) != 0;
     std::string& archiveTarget = archivesOnModulePath ? modulePath : classPath;
 
     if (overrides.prepend) {
@@ -132,8 +136,8 @@ void buildPathOptions(std::vector<std::string>& options, const ClassPathOverride
         addArchivesInDirectory(classPath, appTempDir + "\\user", "jar");
         addArchivesInDirectory(classPath, appTempDir + "\\user", "zip");
     }
-    if (launcherFlavour == 'i') {
-        std::string installation = resolvePath(getConfigString(10003));
+    if (launcherFlavour == flavour::kVantarock) {
+        std::string installation = resolvePath(getConfigString(ids::kInstallationDirectory));
         if (installation.empty() || installation.back() != '\\') {
             installation += '\\';
         }
@@ -143,7 +147,7 @@ void buildPathOptions(std::vector<std::string>& options, const ClassPathOverride
         classPath += *overrides.replace;
     } else {
         logMessage(L"adding preconfigured classpath");
-        addPathEntries(kClassPathId, classPath);
+        addPathEntries(ids::kClassPath, classPath);
     }
     if (overrides.append) {
         if (classPath.back() != ';') {
@@ -160,8 +164,8 @@ void buildPathOptions(std::vector<std::string>& options, const ClassPathOverride
     dropTrailingSeparator(modulePath);
     options.push_back("--module-path=" + modulePath);
     std::string addModules = "--add-modules=";
-    if (getConfigInt(133) != 0) {
-        std::string mainClass = getConfigString(122);
+    if (getConfigInt(ids::kMainClassInModule) != 0) {
+        std::string mainClass = getConfigString(ids::kMainClass);
         const size_t slash = mainClass.find('/');
         if (slash != std::string::npos) {
             const size_t lastDot = mainClass.rfind('.');

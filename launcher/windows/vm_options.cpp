@@ -11,6 +11,9 @@
 #include "frame/process_state.h"
 #include "windows/variables.h"
 
+#include "morix/config_ids.h"
+#include "morix/config_values.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -77,13 +80,13 @@ ArgumentList splitExpanded(std::wstring text, bool narrowSafe) {
 }
 
 void addConfiguredOptions(VmOptionAssembler& assembler) {
-    ArgumentList tokens = splitExpanded(getConfigStringWide(123), true);
+    ArgumentList tokens = splitExpanded(getConfigStringWide(ids::kVmOptions), true);
     logMessage(L"adding options");
     assembler.addVmOptionList(tokens);
 }
 
 void addVersionSpecificOptions(VmOptionAssembler& assembler) {
-    const int lines = getConfigInt(10200);
+    const int lines = getConfigInt(ids::kVersionLineCount);
     if (lines <= 0) {
         return;
     }
@@ -93,11 +96,11 @@ void addVersionSpecificOptions(VmOptionAssembler& assembler) {
     }
     const int feature = featureVersion();
     for (int i = 0; i < lines; ++i) {
-        const std::string condition = getConfigStringCopy(10201 + 2 * i);
+        const std::string condition = getConfigStringCopy(ids::versionLineCondition(i));
         bool match = false;
-        if (condition.starts_with("*")) {
+        if (condition.starts_with(version_line::kPatternMark)) {
             match = matchesPattern(std::string_view(condition).substr(1), jvmVersion);
-        } else if (size_t dash = condition.find('-'); dash != std::string::npos) {
+        } else if (size_t dash = condition.find(version_line::kRangeSeparator); dash != std::string::npos) {
             const int minimum = std::atoi(condition.substr(0, dash).c_str());
             const int maximum = std::atoi(condition.substr(dash + 1).c_str());
             logMessage(L"checking min %d max %d with %d", minimum, maximum, feature);
@@ -107,7 +110,7 @@ void addVersionSpecificOptions(VmOptionAssembler& assembler) {
         }
         logMessage(L"checking version %S %d", condition.c_str(), match ? 1 : 0);
         if (match) {
-            const std::wstring line = getConfigStringWide(10202 + 2 * i);
+            const std::wstring line = getConfigStringWide(ids::versionLineOptions(i));
             logMessage(L"adding specific %s", line.c_str());
             assembler.addVmOptionList(splitExpanded(line, true));
             return;
@@ -347,10 +350,10 @@ void assembleVmOptions(VmArguments& vmArgs, const std::vector<std::string>& laun
     addConfiguredOptions(assembler);
     addVersionSpecificOptions(assembler);
     addLocaleOption(assembler, arguments);
-    if (getConfigInt(166) != 0) {
+    if (getConfigInt(ids::kReadVmOptionsFile) != 0) {
         addDefaultOptionsFile(assembler);
     }
-    if (getConfigInt(125) != 0) {
+    if (getConfigInt(ids::kJArgumentsAreVmOptions) != 0) {
         addJavaArguments(assembler, arguments);
     }
     VmOptionList& options = assembler.options();
@@ -384,10 +387,10 @@ void assembleVmOptions(VmArguments& vmArgs, const std::vector<std::string>& laun
 VmOptionList assembleConfiguredVmOptions(const ArgumentList& arguments) {
     VmOptionAssembler assembler;
     addConfiguredOptions(assembler);
-    if (getConfigInt(166) != 0) {
+    if (getConfigInt(ids::kReadVmOptionsFile) != 0) {
         addDefaultOptionsFile(assembler);
     }
-    if (getConfigInt(125) != 0) {
+    if (getConfigInt(ids::kJArgumentsAreVmOptions) != 0) {
         addJavaArguments(assembler, arguments);
     }
     return std::move(assembler.options());

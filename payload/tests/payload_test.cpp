@@ -101,15 +101,15 @@ TEST(PayloadFormat, DamagedPayloadsNameTheFailingRead) {
 TEST(PayloadFormat, IncludedFileRecordsFollowTheCountAndTheNames) {
     Payload p;
     p.files = {{"a", "1"}, {"b", "22"}};
-    p.setString(kIncludedFileCountId, "1");
-    p.setString(kIncludedFileNamesId, "a;b");
+    p.setString(morix::ids::kIncludedFileCount, "1");
+    p.setString(morix::ids::kIncludedFileNames, "a;b");
     ParseResult fewer = parse(serialize(p));
     ASSERT_TRUE(fewer.payload);
     ASSERT_EQ(fewer.payload->files.size(), 1u); // only N records are read
     EXPECT_EQ(fewer.end, fewer.filesOffset + 9);
 
-    p.setString(kIncludedFileCountId, "5");
-    p.setString(kIncludedFileNamesId, ";a;;b;");
+    p.setString(morix::ids::kIncludedFileCount, "5");
+    p.setString(morix::ids::kIncludedFileNames, ";a;;b;");
     ParseResult more = parse(serialize(p));
     ASSERT_TRUE(more.payload);
     EXPECT_EQ(more.payload->files.size(), 2u); // extraction stops after the last name

@@ -101,6 +101,18 @@ resources)
         -o "$work/win64/admin/hello.exe" >/dev/null || fail "morix-build (requireAdministrator)"
     check_resources "$work/win64/admin/hello.exe" requireAdministrator "64-bit launcher, requireAdministrator"
 
+    # inspect --format toml gives the [executable] table back with the payload: the printed configuration
+    # builds the same launcher from the same template, byte for byte.
+    mkdir -p "$work/again"
+    "$builder" inspect --format toml --extract-to "$work/again" "$work/win64/admin/hello.exe" \
+        >"$work/again/hello.toml" || fail "inspect --format toml of the launcher with resources"
+    grep -q '^dpi_awareness = "per-monitor-v2"$' "$work/again/hello.toml" ||
+        fail "the printed configuration has no [executable] table: $(cat "$work/again/hello.toml")"
+    "$builder" build --template "$bin/morix-launcher.exe" --config "$work/again/hello.toml" \
+        -o "$work/again/hello.exe" >/dev/null 2>&1 || fail "morix-build of the printed configuration"
+    cmp -s "$work/again/hello.exe" "$work/win64/admin/hello.exe" ||
+        fail "the printed configuration builds a launcher that differs from the one inspected"
+
     if [ -f "$template32" ]; then
         make_demo "$template32" "$work/win32" || fail "morix-build (32-bit template)"
         check_layout "$template32" "the 32-bit template"

@@ -21,10 +21,16 @@ struct IconImage {
     uint16_t planes = 0;
     uint16_t bitCount = 0;
     std::string data; // a BMP without file header, or a PNG
+
+    bool operator==(const IconImage&) const = default;
 };
 
 // The images of an .ico file, or none with a one-line reason when it is not one.
 std::optional<std::vector<IconImage>> parseIcoFile(std::string_view file, std::string* error);
+// An .ico file holding these images, which parseIcoFile gives back.
+std::string buildIcoFile(const std::vector<IconImage>& images);
+// The images of the group icon 1 that setIcon writes, or none when the resources hold no such icon.
+std::optional<std::vector<IconImage>> iconOf(const std::vector<Resource>& resources);
 
 using VersionNumber = std::array<uint16_t, 4>;
 
@@ -49,6 +55,7 @@ enum class DpiAwareness { unaware, system, perMonitor, perMonitorV2 };
 std::optional<ExecutionLevel> parseExecutionLevel(std::string_view text);
 const char* executionLevelName(ExecutionLevel level);
 std::optional<DpiAwareness> parseDpiAwareness(std::string_view text);
+const char* dpiAwarenessName(DpiAwareness dpi);
 
 // The launcher's application manifest: assembly identity "vudoz", Common Controls 6.0, the supported
 // Windows versions, with the processor architecture of the image's machine (X86 or amd64).

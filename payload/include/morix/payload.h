@@ -3,6 +3,9 @@
 // Portable code: used by the builder on any host and by the Windows tests to make launchers.
 #pragma once
 
+#include "morix/config_ids.h"
+#include "morix/payload_format.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -11,13 +14,6 @@
 #include <vector>
 
 namespace morix::payload {
-
-inline constexpr uint32_t kMagic = 0xE8E413D5u;
-// Every content byte of an included file is stored XORed with this mask.
-inline constexpr uint8_t kFileMask = 0xA7;
-// The configuration ids through which the launcher finds the included-file records.
-inline constexpr int32_t kIncludedFileCountId = 2002;
-inline constexpr int32_t kIncludedFileNamesId = 2003;
 
 struct MessageSet {
     std::string locale; // a locale prefix such as "de" or "pt_BR"; empty matches every locale
@@ -64,8 +60,8 @@ struct ParseResult {
     std::string where;
 };
 
-// Reads a payload the way the launcher does; the included-file records are found through ids 2002
-// and 2003.
+// Reads a payload the way the launcher does; the included-file records are found through the count and
+// the names of the included files (ids::kIncludedFileCount, ids::kIncludedFileNames).
 ParseResult parse(std::string_view bytes);
 
 } // namespace morix::payload
