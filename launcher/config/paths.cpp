@@ -198,6 +198,8 @@ const std::wstring& getExecutableDirectoryWide() {
 }
 
 std::optional<std::string> getShortPathViaShell(const std::wstring& path) {
+    // The shell answers in well under a second; one that takes longer is ended and not asked again.
+    constexpr DWORD kShellLimitMs = 5000;
     Pipe output;
     if (SystemError error = createPipe(output, ChildEnd::Write)) {
         logMessage(L"%S error (%d)", error.call, static_cast<int>(error.code));
@@ -219,17 +221,18 @@ std::optional<std::string> getShortPathViaShell(const std::wstring& path) {
         logMessage(L"could not execute cmd.exe");
         return std::nullopt;
     }
-    // Only the child holds the write end now, so the pipe ends when cmd.exe does.
+    // Only the child holds the write end now, so the pipe ends when cmd.exe does. Its one line fits the
+    // pipe's buffer, so the shell is waited for first, within a limit, and a shell that hangs cannot
+    // hold the read below.
     output.write.reset();
-    const std::string text = readPipeToEnd(output.read.get());
-    logMessage(L"finished reading from cmd.exe %d \"%S\"", static_cast<int>(text.size()), text.c_str());
-    // The pipe ends when cmd.exe exits; a short wait covers the moment between the two.
-    const ProcessEnd end = waitForExit(shell, 5000);
+    const ProcessEnd end = waitForExit(shell, kShellLimitMs);
     logMessage(L"Exit Code %d", static_cast<int>(end.exitCode));
     if (end.timedOut) {
         logMessage(L"Terminating process");
         return std::nullopt;
     }
+    const std::string text = readPipeToEnd(output.read.get());
+    logMessage(L"finished reading from cmd.exe %d \"%S\"", static_cast<int>(text.size()), text.c_str());
     if (end.exitCode != 0 || text.size() <= 5) {
         return std::nullopt;
     }

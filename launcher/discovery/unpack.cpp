@@ -20,6 +20,8 @@ namespace {
 constexpr size_t kPackSuffixLength = 5; // ".pack"
 // Enough for any runtime's lib directory; a directory with more packed files is not unpacked further.
 constexpr int kMaxPackedFiles = 10000;
+// The longest an archive may take to unpack: the largest runtime archives take seconds.
+constexpr DWORD kUnpackLimitMs = 10 * 60 * 1000;
 
 } // namespace
 
@@ -88,8 +90,17 @@ void unpackFile(const std::string& home, const std::string& packedPath) {
         fatalErrorById(messages::kInternalError, L"20");
     }
     logMessage(L"waiting for unpack200 to finish");
-    // The unpacker runs as long as the archive takes; the runtime is of no use before it is done.
-    waitForExit(unpack200, INFINITE);
+    // The runtime is of no use before the unpacker is done, but a hung one must not hold the start for
+    // ever: past the limit it is ended, its partial archive removed and the packed file kept, so that
+    // the next start unpacks it again.
+    if (waitForExit(unpack200, kUnpackLimitMs).timedOut) {
+        logError(L"unpack200 did not finish %S within %d s; ended", archive.c_str(),
+                 static_cast<int>(kUnpackLimitMs / 1000));
+        if (!DeleteFileA(archive.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+            logError(L"could not delete the partial archive (error %d)", static_cast<int>(GetLastError()));
+        }
+        return;
+    }
     logMessage(L"unpack done");
     if (!DeleteFileA(packedPath.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
         logMessage(L"could not delete packed file (error %d)", static_cast<int>(GetLastError()));
