@@ -72,7 +72,7 @@ final class ApplicationMain {
 
     static Method findMain(Class<?> type) throws NoSuchMethodException {
         Method main = type.getMethod("main", String[].class);
-        if (!Modifier.isStatic(main.getModifiers()) || main.getReturnType() != void.class) {
+        if (!Modifier.isStatic(main.getModifiers()) || !returnsVoid(main)) {
             throw new NoSuchMethodException("main of " + type.getName() + " must be static and return void");
         }
         try {
@@ -82,5 +82,11 @@ final class ApplicationMain {
             // Not allowed here: the call below succeeds anyway when the package is exported.
         }
         return main;
+    }
+
+    // void.class would load java.lang.Void for this one comparison, before the application's first line.
+    private static boolean returnsVoid(Method method) {
+        Class<?> type = method.getReturnType();
+        return type.isPrimitive() && type.getName().equals("void");
     }
 }
