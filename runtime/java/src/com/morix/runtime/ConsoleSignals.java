@@ -9,16 +9,17 @@ import com.morix.api.StopReason;
  * JDK's {@code sun.misc.Signal} ({@link TermSignal}); on a runtime without that API, or with signals
  * reserved for the VM (-Xrs, as a service child has it), nothing is installed and the VM's default stays.
  */
-final class ConsoleSignals {
+final class ConsoleSignals implements Runnable {
     static final int TERM_EXIT_CODE = 128 + 15;
 
+    // The instance is what runs on the signal: one class less to load before the application's main.
     private ConsoleSignals() {
     }
 
     /** True when the handler was installed. */
     static boolean install() {
         try {
-            TermSignal.install(new ConsoleClose());
+            TermSignal.install(new ConsoleSignals());
             return true;
         } catch (RuntimeException | LinkageError e) {
             // -Xrs refuses the signal; a runtime without sun.misc, or a module graph without
@@ -27,11 +28,8 @@ final class ConsoleSignals {
         }
     }
 
-    // Not private: a private class would cost a synthetic access class at the release-8 class version.
-    static final class ConsoleClose implements Runnable {
-        @Override
-        public void run() {
-            StopSequence.stop(StopReason.CONSOLE_CLOSE, TERM_EXIT_CODE);
-        }
+    @Override
+    public void run() {
+        StopSequence.stop(StopReason.CONSOLE_CLOSE, TERM_EXIT_CODE);
     }
 }
