@@ -52,7 +52,7 @@ public final class LaunchArguments {
         return gui;
     }
 
-    /** The main class exactly as the launcher wrote it (see {@link MainClassName}). */
+    /** The main class exactly as the launcher wrote it (see {@link ApplicationMain}). */
     public String mainClass() {
         return mainClass;
     }

@@ -28,7 +28,7 @@ public final class WinLauncher {
      */
     public static void main(String[] args) throws Throwable {
         LaunchArguments arguments = LaunchArguments.parse(args);
-        MainClassName mainClass = MainClassName.parse(arguments.mainClass());
+        ApplicationMain application = ApplicationMain.named(arguments.mainClass());
         launchArguments = arguments;
         // Every class loaded here delays the application's first line: no lambdas or proxies, and the file
         // system only for files to redirect to.
@@ -40,7 +40,7 @@ public final class WinLauncher {
         } else {
             ConsoleSignals.install();
         }
-        ApplicationMain.run(mainClass, arguments.applicationArgumentArray());
+        application.run(arguments.applicationArgumentArray());
     }
 
     /** The service host's stop request: the stop sequence with exit code 0. */
