@@ -4,6 +4,9 @@
 #include "common/handles.h"
 #include "figures.h"
 
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
 #include <windows.h>
 
 #include <psapi.h>
@@ -154,19 +157,21 @@ void forgetVersions() {
     RegDeleteTreeW(HKEY_CURRENT_USER, kVersionCacheKey);
 }
 
+using Runner = std::function<Run(const std::wstring&)>;
+
 // Runs A and B alternately, pairCount times after one unmeasured round, each preceded by its set-up.
 Pairs measurePairs(const std::wstring& a, const std::wstring& b, const std::function<void()>& setUpA = {},
-                   const std::function<void()>& setUpB = {}) {
+                   const std::function<void()>& setUpB = {}, const Runner& run = runTimed) {
     Pairs pairs;
     for (int i = -1; i < pairCount; ++i) {
         if (setUpA) {
             setUpA();
         }
-        const Run runA = runTimed(a);
+        const Run runA = run(a);
         if (setUpB) {
             setUpB();
         }
-        const Run runB = runTimed(b);
+        const Run runB = run(b);
         if (i < 0 || !runA.ok || !runB.ok) {
             continue;
         }
@@ -205,6 +210,193 @@ size_t javaExeRuns(const std::wstring& commandLine, const std::wstring& logDirec
     return occurrences(readText(logFile), "got version from execution");
 }
 
+// The JVM inside the bridged runtime is Linux's: options that name files take Unix paths. The work
+// directory is on drive Z:, the root of the Unix file system.
+std::wstring unixPath(const std::wstring& windowsPath) {
+    std::wstring text =
+        windowsPath.size() >= 2 && windowsPath[1] == L':' ? windowsPath.substr(2) : windowsPath;
+    for (wchar_t& c : text) {
+        if (c == L'\\') {
+            c = L'/';
+        }
+    }
+    return text;
+}
+
+std::wstring floorJvm(const std::wstring& options, const std::wstring& classPath,
+                      const std::wstring& mainClass) {
+    return quoted(path(L"floor-jvm.exe")) + L" " + options + (options.empty() ? L"" : L" ") +
+           quoted(path(L"jre\\bin\\server\\jvm.dll")) + L" " + quoted(classPath) + L" " + mainClass;
+}
+
+// --- classes loaded before main ---
+
+// The classes a run loads before the first line of com.morix.bench.FirstLine's main: the lines of its
+// class-load log before the one of the class that main loads first. -1 when the log has no such line.
+long classesBeforeMain(const std::wstring& commandLine, const std::wstring& logFile) {
+    DeleteFileW(logFile.c_str());
+    runTimed(commandLine);
+    std::istringstream log(readText(logFile));
+    long count = 0;
+    for (std::string line; std::getline(log, line); ++count) {
+        if (line.find(" com.morix.bench.FirstLine$Reached ") != std::string::npos) {
+            return count;
+        }
+    }
+    return -1;
+}
+
+void classCountFigures() {
+    const std::wstring classPath = path(L"lib\\morix-runtime.jar") + L";" + path(L"lib\\bench.jar");
+    auto logOption = [](const wchar_t* name) { return L"-J-Xlog:class+load:file=" + unixPath(path(name)); };
+    const long direct =
+        classesBeforeMain(floorJvm(logOption(L"classes-direct.log"), classPath, L"com/morix/bench/FirstLine"),
+                          path(L"classes-direct.log"));
+    const long javaSide = classesBeforeMain(
+        floorJvm(
+            logOption(L"classes-java-side.log"), classPath,
+            L"com/morix/runtime/WinLauncher false com.morix.bench.FirstLine \"\" \"\" false floor-jvm.exe"),
+        path(L"classes-java-side.log"));
+    // firstline.exe logs to classes-launcher.log by its own configuration.
+    const long launcher =
+        classesBeforeMain(quoted(path(L"firstline.exe")) + L" /run", path(L"classes-launcher.log"));
+    auto more = [direct](long count) {
+        return std::to_string(count) + " (" + (count >= direct ? "+" : "") + std::to_string(count - direct) +
+               ")";
+    };
+    printNote("classes loaded before main: direct call " + std::to_string(direct) +
+              ", through the Java side " + more(javaSide) + ", launcher /run " + more(launcher));
+}
+
+// --- the real applications ---
+
+// A free port on the loopback interface, for the H2 server of every run.
+int freePort() {
+    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int size = sizeof address;
+    int port = 0;
+    if (probe != INVALID_SOCKET && bind(probe, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    if (probe != INVALID_SOCKET) {
+        closesocket(probe);
+    }
+    return port;
+}
+
+bool accepts(int port) {
+    SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (client == INVALID_SOCKET) {
+        return false;
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<u_short>(port));
+    const bool connected = connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    closesocket(client);
+    return connected;
+}
+
+// Ends a server and waits until its port is closed: under Wine the process can be reported ended while
+// the Linux JVM inside still listens, and the next run would find the port open at once.
+void endServer(Started& server, int port) {
+    TerminateProcess(server.process.get(), 0);
+    WaitForSingleObject(server.process.get(), 5000);
+    const ULONGLONG end = GetTickCount64() + 10000;
+    while (accepts(port) && GetTickCount64() < end) {
+        Sleep(5);
+    }
+}
+
+// Times a server from its start until its port accepts a connection, then ends it. Its end is not timed.
+Run runUntilListening(const std::wstring& commandLine, int port) {
+    Run run;
+    std::optional<Started> started = start(commandLine);
+    if (!started) {
+        return run;
+    }
+    const ULONGLONG end = GetTickCount64() + kProcessTimeoutMs;
+    while (!accepts(port)) {
+        if (WaitForSingleObject(started->process.get(), 2) == WAIT_OBJECT_0 || GetTickCount64() >= end) {
+            std::printf("  %ls ended or did not listen in time\n", commandLine.c_str());
+            endServer(*started, port);
+            return run;
+        }
+    }
+    run.ms = nowMs() - started->start;
+    run.ok = true;
+    endServer(*started, port);
+    return run;
+}
+
+std::string megabytes(const std::wstring& file) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data)) {
+        return "missing";
+    }
+    const double size =
+        static_cast<double>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", size / (1024.0 * 1024.0));
+    return text;
+}
+
+// Rhino's shell running a small script, and the H2 server until its port accepts a connection: through
+// the launcher and through the floor program calling the same main class. Then the floor program with
+// and without a dynamic class-data archive of the application, made by one run of its own.
+void realApplicationFigures() {
+    const std::wstring rhinoMain = L"org/mozilla/javascript/tools/shell/Main script.js";
+    const std::wstring rhinoArchive = unixPath(path(L"rhino.jsa"));
+    const std::wstring floorRhino = floorJvm(L"", path(L"lib\\js.jar"), rhinoMain);
+    const std::wstring rhino = quoted(path(L"rhino.exe")) + L" /run script.js";
+    runTimed(rhino);
+    printPairs("Rhino script: launcher /run vs floor jvm program", measurePairs(floorRhino, rhino));
+
+    const int port = freePort();
+    const std::wstring h2Arguments =
+        L" -tcp -tcpPort " + std::to_wstring(port) + L" -tcpPassword bench -baseDir ./data";
+    const Runner untilListening = [port](const std::wstring& commandLine) {
+        return runUntilListening(commandLine, port);
+    };
+    const std::wstring floorH2 = floorJvm(L"", path(L"lib\\h2.jar"), L"org/h2/tools/Server" + h2Arguments);
+    const std::wstring h2 = quoted(path(L"h2.exe")) + L" /run" + h2Arguments;
+    printPairs("H2 server listening: launcher /run vs floor jvm",
+               measurePairs(floorH2, h2, {}, {}, untilListening));
+
+    // Class-data sharing: the archive is dumped at the end of one run, so the H2 server is stopped
+    // through its own shutdown command for it.
+    runTimed(floorJvm(L"-J-XX:ArchiveClassesAtExit=" + rhinoArchive, path(L"lib\\js.jar"), rhinoMain));
+    const std::wstring h2Archive = unixPath(path(L"h2.jsa"));
+    std::optional<Started> dumping =
+        start(floorJvm(L"-J-XX:ArchiveClassesAtExit=" + h2Archive, path(L"lib\\h2.jar"),
+                       L"org/h2/tools/Server" + h2Arguments));
+    if (dumping) {
+        const ULONGLONG end = GetTickCount64() + kProcessTimeoutMs;
+        while (!accepts(port) && GetTickCount64() < end &&
+               WaitForSingleObject(dumping->process.get(), 5) == WAIT_TIMEOUT) {
+        }
+        runTimed(floorJvm(L"", path(L"lib\\h2.jar"),
+                          L"org/h2/tools/Server -tcpShutdown tcp://localhost:" + std::to_wstring(port) +
+                              L" -tcpPassword bench"));
+        finish(*dumping, L"the H2 server that dumps its archive");
+    }
+    printNote("application class-data archives: Rhino " + megabytes(path(L"rhino.jsa")) + ", H2 " +
+              megabytes(path(L"h2.jsa")));
+    printPairs("Rhino script, floor jvm: app CDS archive vs none",
+               measurePairs(floorRhino, floorJvm(L"-J-XX:SharedArchiveFile=" + rhinoArchive,
+                                                 path(L"lib\\js.jar"), rhinoMain)));
+    printPairs("H2 server, floor jvm: app CDS archive vs none",
+               measurePairs(floorH2,
+                            floorJvm(L"-J-XX:SharedArchiveFile=" + h2Archive, path(L"lib\\h2.jar"),
+                                     L"org/h2/tools/Server" + h2Arguments),
+                            {}, {}, untilListening));
+}
+
 void startUpFigures() {
     const std::wstring hello = quoted(path(L"hello.exe"));
     const std::wstring console = quoted(path(L"floor-console.exe"));
@@ -219,11 +411,19 @@ void startUpFigures() {
         printNote("no bridged runtime in this build: the Java figures are left out");
         return;
     }
-    const std::wstring floor = quoted(path(L"floor-jvm.exe")) + L" " +
-                               quoted(path(L"jre\\bin\\server\\jvm.dll")) + L" " +
-                               quoted(path(L"lib\\bench.jar")) + L" com/morix/bench/Hello";
+    const std::wstring floor = floorJvm(L"", path(L"lib\\bench.jar"), L"com/morix/bench/Hello");
     runTimed(hello + L" /run"); // fills the version cache
     printPairs("hello world: launcher /run vs floor jvm program", measurePairs(floor, hello + L" /run"));
+    const std::wstring classPath = path(L"lib\\morix-runtime.jar") + L";" + path(L"lib\\bench.jar");
+    printPairs("hello world: Java side in the payload vs beside",
+               measurePairs(hello + L" /run", quoted(path(L"hello-included.exe")) + L" /run"));
+    printPairs(
+        "hello world, floor jvm: Java side vs direct call",
+        measurePairs(floorJvm(L"", classPath, L"com/morix/bench/Hello"),
+                     floorJvm(L"", classPath,
+                              L"com/morix/runtime/WinLauncher false com.morix.bench.Hello \"\" \"\" false "
+                              L"floor-jvm.exe")));
+    classCountFigures();
     printPairs("hello world: version cache cold vs warm",
                measurePairs(hello + L" /run", hello + L" /run", {}, forgetVersions));
     runTimed(hello + L" /run");
@@ -233,6 +433,7 @@ void startUpFigures() {
     printNote("java.exe -version runs: warm " + std::to_string(warm) + ", cold " + std::to_string(cold));
     printSpread("peak working set: floor jvm program", peaksOf(floor), "MB");
     printSpread("peak working set: launcher /run hello", peaksOf(hello + L" /run"), "MB");
+    realApplicationFigures();
 }
 
 // --- the service ---
@@ -400,6 +601,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     work = argv[1];
     pairCount = std::max(1, _wtoi(argv[2]));
+    WSADATA winsock{};
+    WSAStartup(MAKEWORD(2, 2), &winsock);
     CreateDirectoryW(path(L"tmp").c_str(), nullptr);
     SetEnvironmentVariableW(L"TMP", path(L"tmp").c_str());
     SetEnvironmentVariableW(L"TEMP", path(L"tmp").c_str());

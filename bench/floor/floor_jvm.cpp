@@ -1,12 +1,15 @@
 // The floor of a Java run: the least a Windows program can do to run a main class. It loads the given
-// jvm.dll, creates the VM with nothing but the class path, calls main and destroys the VM.
-// usage: floor-jvm.exe JVM_DLL CLASS_PATH MAIN_CLASS   (the class name with slashes)
+// jvm.dll, creates the VM with the class path and the options given, calls main with the arguments given
+// and destroys the VM.
+// usage: floor-jvm.exe [-J<option>]... JVM_DLL CLASS_PATH MAIN_CLASS [ARGUMENT]...
+//        (the class name with slashes; options such as -J-XX:SharedArchiveFile=... go to the VM as they are)
 #include "common/handles.h"
 
 #include <jni.h>
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 using CreateJavaVm = jint(JNICALL*)(JavaVM**, void**, void*);
 
@@ -23,34 +26,50 @@ std::string narrow(const wchar_t* text) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 4) {
+    std::vector<std::string> options;
+    int next = 1;
+    for (; next < argc && argv[next][0] == L'-' && argv[next][1] == L'J'; ++next) {
+        options.push_back(narrow(argv[next] + 2));
+    }
+    if (argc - next < 3) {
         return 2;
     }
+    const wchar_t* jvmDll = argv[next];
+    options.push_back("-Djava.class.path=" + narrow(argv[next + 1]));
+    const std::string mainClassName = narrow(argv[next + 2]);
+    next += 3;
     // The VM stays loaded until the process ends, as in any program that ran one.
-    morix::UniqueModule jvm(LoadLibraryW(argv[1]));
+    morix::UniqueModule jvm(LoadLibraryW(jvmDll));
     auto create = morix::lookupFunction<CreateJavaVm>(jvm.get(), "JNI_CreateJavaVM");
     if (create == nullptr) {
         return 3;
     }
-    std::string classPath = "-Djava.class.path=" + narrow(argv[2]);
-    JavaVMOption option{};
-    option.optionString = classPath.data();
+    std::vector<JavaVMOption> vmOptions;
+    for (std::string& option : options) {
+        vmOptions.push_back({option.data(), nullptr});
+    }
     JavaVMInitArgs arguments{};
     arguments.version = JNI_VERSION_1_8;
-    arguments.nOptions = 1;
-    arguments.options = &option;
+    arguments.nOptions = static_cast<jint>(vmOptions.size());
+    arguments.options = vmOptions.data();
     JavaVM* vm = nullptr;
     JNIEnv* env = nullptr;
     if (create(&vm, reinterpret_cast<void**>(&env), &arguments) != JNI_OK) {
         return 4;
     }
     int result = 0;
-    jclass mainClass = env->FindClass(narrow(argv[3]).c_str());
+    jclass mainClass = env->FindClass(mainClassName.c_str());
     jmethodID main =
         mainClass ? env->GetStaticMethodID(mainClass, "main", "([Ljava/lang/String;)V") : nullptr;
     if (main != nullptr) {
-        jobjectArray noArguments = env->NewObjectArray(0, env->FindClass("java/lang/String"), nullptr);
-        env->CallStaticVoidMethod(mainClass, main, noArguments);
+        jobjectArray mainArguments =
+            env->NewObjectArray(argc - next, env->FindClass("java/lang/String"), nullptr);
+        for (int i = next; i < argc; ++i) {
+            env->SetObjectArrayElement(
+                mainArguments, i - next,
+                env->NewString(reinterpret_cast<const jchar*>(argv[i]), static_cast<jsize>(wcslen(argv[i]))));
+        }
+        env->CallStaticVoidMethod(mainClass, main, mainArguments);
     }
     if (main == nullptr || env->ExceptionCheck()) {
         env->ExceptionDescribe();

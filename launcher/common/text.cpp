@@ -2,8 +2,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
+#include <io.h>
 #include <vector>
 
 namespace morix {
@@ -44,6 +46,21 @@ std::string formatNarrow(const char* format, ...) {
     }
     va_end(args);
     return text;
+}
+
+void printText(std::string_view text) {
+    // Whatever the stream still holds goes first.
+    std::fflush(stdout);
+    const int output = _fileno(stdout);
+    // A short write goes on with the rest; one that writes nothing ends it.
+    while (!text.empty()) {
+        const int written =
+            _write(output, text.data(), static_cast<unsigned>(std::min<size_t>(text.size(), 1 << 20)));
+        if (written <= 0) {
+            return;
+        }
+        text.remove_prefix(static_cast<size_t>(written));
+    }
 }
 
 std::wstring widenBytes(std::string_view text) {

@@ -1,5 +1,5 @@
 // Text helpers shared by all subsystems: printf-style formatting with the Windows conventions (in wide
-// formats %s is wide and %S narrow), and the conversions between narrow and wide text.
+// formats %s is wide and %S narrow), the conversions between narrow and wide text, and console output.
 #pragma once
 
 #include <cstdarg>
@@ -43,6 +43,11 @@ String cutToCapacity(const String& value, size_t capacity) {
 // The non-empty pieces of a list such as "a;;b;" (here a and b), in order.
 std::vector<std::string> splitList(std::string_view text, char separator = ';');
 std::vector<std::wstring> splitList(std::wstring_view text, wchar_t separator = L';');
+
+// Writes narrow text to standard output as the C runtime's print would (text mode: "\n" becomes "\r\n"),
+// but in one piece: the runtime's stream functions write an unbuffered stream such as a console one
+// character at a time, each a call of its own.
+void printText(std::string_view text);
 
 bool startsWith(std::wstring_view text, std::wstring_view prefix);
 bool startsWith(std::string_view text, std::string_view prefix);

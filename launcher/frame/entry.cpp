@@ -35,10 +35,10 @@ void printUsage() {
     if (dot != std::wstring::npos) {
         name.erase(dot);
     }
-    // The C runtime's narrow print: its wide print drops text on redirected output.
-    std::printf("Usage: %S.exe /install | /uninstall | /stop | /start | /status | /run | /run-redirect\n",
-                name.c_str());
-    std::fflush(stdout);
+    // The C runtime's narrow formatting: its wide print drops text on redirected output.
+    printText(formatNarrow(
+        "Usage: %S.exe /install | /uninstall | /stop | /start | /status | /run | /run-redirect\n",
+        name.c_str()));
 }
 
 // Executable type 4 registers the service for automatic start.

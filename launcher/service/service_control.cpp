@@ -21,8 +21,7 @@ constexpr ULONGLONG kStopWaitCeilingMs = 5 * 60 * 1000;
 constexpr DWORD kConfigBufferLimit = 256 * 1024;
 
 void print(const std::string& text) {
-    std::fputs(text.c_str(), stdout);
-    std::fflush(stdout);
+    printText(text);
 }
 
 std::string encodeForCodePage(std::wstring_view text, UINT codePage) {

@@ -3,6 +3,10 @@
  * and the API that applications use ({@code com.morix.api}).
  */
 module com.morix.runtime {
+    // The console close handler's sun.misc.Signal, where the runtime has it; without it the VM's
+    // default handler stays.
+    requires static jdk.unsupported;
+
     exports com.morix.api;
     exports com.morix.runtime;
 }

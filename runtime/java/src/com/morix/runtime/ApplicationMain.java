@@ -6,16 +6,52 @@ import java.lang.reflect.Modifier;
 import java.util.Optional;
 
 /**
- * Finds the application's main class and calls its {@code main(String[])}. The module APIs are reached
- * through reflection, because these classes are compiled for Java 8, where they do not exist.
+ * The application's main class as the launcher names it, and the call of its {@code main(String[])}. The
+ * launcher names a class on the class path ("com.x.Main"), or a class in a named module as "/", module
+ * name, "/", class ("/app.mod/com.x.Main"); "/app.mod" alone names the module and leaves the class to the
+ * module's own descriptor, as "java -m app.mod" does. The module APIs are reached through reflection,
+ * because these classes are compiled for Java 8, where they do not exist.
  */
 final class ApplicationMain {
-    private ApplicationMain() {
+    private final String module;
+    private final String className;
+
+    private ApplicationMain(String module, String className) {
+        this.module = module;
+        this.className = className;
+    }
+
+    /** Reads the launcher's main class text; a malformed one is refused before anything runs. */
+    static ApplicationMain named(String text) {
+        if (text == null || text.isEmpty()) {
+            throw new IllegalArgumentException("the launcher named no main class");
+        }
+        if (!text.startsWith("/")) {
+            return new ApplicationMain(null, text);
+        }
+        String rest = text.substring(1);
+        int slash = rest.indexOf('/');
+        String module = slash < 0 ? rest : rest.substring(0, slash);
+        String className = slash < 0 ? null : rest.substring(slash + 1);
+        if (module.isEmpty() || (className != null && className.isEmpty())) {
+            throw new IllegalArgumentException("malformed main class of a named module: " + text);
+        }
+        return new ApplicationMain(module, className);
+    }
+
+    /** The module name, or null for a class on the class path. */
+    String module() {
+        return module;
+    }
+
+    /** The binary class name, or null when the module's descriptor names the main class. */
+    String className() {
+        return className;
     }
 
     /** Calls the application's main; whatever the application throws is thrown on unchanged. */
-    static void run(MainClassName name, String[] arguments) throws Throwable {
-        Method main = findMain(load(name));
+    void run(String[] arguments) throws Throwable {
+        Method main = findMain(load());
         try {
             main.invoke(null, (Object) arguments);
         } catch (InvocationTargetException e) {
@@ -23,11 +59,11 @@ final class ApplicationMain {
         }
     }
 
-    static Class<?> load(MainClassName name) throws ReflectiveOperationException {
-        if (name.module() == null) {
-            return Class.forName(name.className(), false, ClassLoader.getSystemClassLoader());
+    Class<?> load() throws ReflectiveOperationException {
+        if (module == null) {
+            return Class.forName(className, false, ClassLoader.getSystemClassLoader());
         }
-        return loadFromModule(name.module(), name.className());
+        return loadFromModule(module, className);
     }
 
     private static Class<?> loadFromModule(String moduleName, String className)
@@ -72,7 +108,7 @@ final class ApplicationMain {
 
     static Method findMain(Class<?> type) throws NoSuchMethodException {
         Method main = type.getMethod("main", String[].class);
-        if (!Modifier.isStatic(main.getModifiers()) || main.getReturnType() != void.class) {
+        if (!Modifier.isStatic(main.getModifiers()) || !returnsVoid(main)) {
             throw new NoSuchMethodException("main of " + type.getName() + " must be static and return void");
         }
         try {
@@ -82,5 +118,11 @@ final class ApplicationMain {
             // Not allowed here: the call below succeeds anyway when the package is exported.
         }
         return main;
+    }
+
+    // void.class would load java.lang.Void for this one comparison, before the application's first line.
+    private static boolean returnsVoid(Method method) {
+        Class<?> type = method.getReturnType();
+        return type.isPrimitive() && type.getName().equals("void");
     }
 }

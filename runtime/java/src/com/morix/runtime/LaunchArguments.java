@@ -25,7 +25,7 @@ public final class LaunchArguments {
     private final String errorFile;
     private final boolean appendToFiles;
     private final String firstLaunchArgument;
-    private final List<String> applicationArguments;
+    private final String[] applicationArguments;
 
     private LaunchArguments(String[] arguments) {
         gui = "true".equals(at(arguments, 0));
@@ -34,10 +34,9 @@ public final class LaunchArguments {
         errorFile = at(arguments, 3);
         appendToFiles = "true".equals(at(arguments, 4));
         firstLaunchArgument = at(arguments, 5);
-        String[] rest = arguments.length > FIXED_COUNT
+        applicationArguments = arguments.length > FIXED_COUNT
                 ? Arrays.copyOfRange(arguments, FIXED_COUNT, arguments.length)
                 : new String[0];
-        applicationArguments = Collections.unmodifiableList(Arrays.asList(rest));
     }
 
     /** Reads the launcher's argument array; a null element reads as empty. */
@@ -53,7 +52,7 @@ public final class LaunchArguments {
         return gui;
     }
 
-    /** The main class exactly as the launcher wrote it (see {@link MainClassName}). */
+    /** The main class exactly as the launcher wrote it (see {@link ApplicationMain}). */
     public String mainClass() {
         return mainClass;
     }
@@ -74,7 +73,18 @@ public final class LaunchArguments {
         return firstLaunchArgument;
     }
 
+    /** True when the launcher named a file for System.out or System.err. */
+    boolean redirectsOutput() {
+        return !outputFile.isEmpty() || !errorFile.isEmpty();
+    }
+
     public List<String> applicationArguments() {
-        return applicationArguments;
+        // Made on demand: the launch itself needs only the array.
+        return Collections.unmodifiableList(Arrays.asList(applicationArguments.clone()));
+    }
+
+    /** The application's arguments as a new array, for its main. */
+    String[] applicationArgumentArray() {
+        return applicationArguments.clone();
     }
 }

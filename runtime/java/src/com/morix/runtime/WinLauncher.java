@@ -28,17 +28,27 @@ public final class WinLauncher {
      */
     public static void main(String[] args) throws Throwable {
         LaunchArguments arguments = LaunchArguments.parse(args);
-        MainClassName mainClass = MainClassName.parse(arguments.mainClass());
+        ApplicationMain application = ApplicationMain.named(arguments.mainClass());
         launchArguments = arguments;
-        if (!Boolean.getBoolean(NO_REDIRECT_PROPERTY)) {
+        // Every class loaded here delays the application's first line: no lambdas or proxies, and the file
+        // system only for files to redirect to.
+        if (!Boolean.getBoolean(NO_REDIRECT_PROPERTY) && arguments.redirectsOutput()) {
             OutputRedirection.apply(arguments, launcherDirectory());
         }
         if (Boolean.getBoolean(SERVICE_PROPERTY)) {
-            StopLineWatcher.start(System.in, () -> StopSequence.stop(StopReason.SERVICE_STOP, 0));
+            StopLineWatcher.start(System.in, new ServiceStop());
         } else {
             ConsoleSignals.install();
         }
-        ApplicationMain.run(mainClass, arguments.applicationArguments().toArray(new String[0]));
+        application.run(arguments.applicationArgumentArray());
+    }
+
+    /** The service host's stop request: the stop sequence with exit code 0. */
+    static final class ServiceStop implements Runnable {
+        @Override
+        public void run() {
+            StopSequence.stop(StopReason.SERVICE_STOP, 0);
+        }
     }
 
     /** Keeps the launcher's splash-screen text settings for the application (see {@link SplashConfig}). */

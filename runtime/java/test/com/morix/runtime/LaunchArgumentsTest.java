@@ -45,20 +45,20 @@ class LaunchArgumentsTest {
 
     @Test
     void mainClassNamesSayWhereTheClassLives() {
-        MainClassName plain = MainClassName.parse("com.x.Main");
+        ApplicationMain plain = ApplicationMain.named("com.x.Main");
         assertNull(plain.module());
         assertEquals("com.x.Main", plain.className());
 
-        MainClassName inModule = MainClassName.parse("/app.mod/com.x.Main");
+        ApplicationMain inModule = ApplicationMain.named("/app.mod/com.x.Main");
         assertEquals("app.mod", inModule.module());
         assertEquals("com.x.Main", inModule.className());
 
-        MainClassName moduleOnly = MainClassName.parse("/app.mod");
+        ApplicationMain moduleOnly = ApplicationMain.named("/app.mod");
         assertEquals("app.mod", moduleOnly.module());
         assertNull(moduleOnly.className());
 
         for (String malformed : new String[] {"", "/", "//com.x.Main", "/app.mod/"}) {
-            assertThrows(IllegalArgumentException.class, () -> MainClassName.parse(malformed), malformed);
+            assertThrows(IllegalArgumentException.class, () -> ApplicationMain.named(malformed), malformed);
         }
     }
 }

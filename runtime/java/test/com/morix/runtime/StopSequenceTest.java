@@ -19,7 +19,11 @@ class StopSequenceTest {
     private static final String STOP_APP = "com.morix.testapp.StopApp";
 
     private static ChildJvm start(boolean service, String timeout, String... application) throws Exception {
-        List<String> options = ChildJvm.classPathOptions();
+        return start(ChildJvm.classPathOptions(), service, timeout, application);
+    }
+
+    private static ChildJvm start(List<String> options, boolean service, String timeout, String... application)
+            throws Exception {
         if (service) {
             options.add("-Dmorix.isService=true");
         }
@@ -120,6 +124,17 @@ class StopSequenceTest {
         ChildJvm child = start(false, "20", "none");
         assertEquals("service=false name=- temp=/tmp/mrx1.tmp_dir1 launcher=app.exe\nready\n", child.seen);
         // On Windows the VM turns a console close into this signal.
+        new ProcessBuilder("kill", "-TERM", Long.toString(child.process.pid())).start().waitFor();
+        assertEquals(ConsoleSignals.TERM_EXIT_CODE, child.waitFor(), child.errors());
+        assertEquals("listener CONSOLE_CLOSE\nhook done\n", rest(child));
+    }
+
+    @Test
+    void aConsoleCloseReachesTheListenersWhenTheRuntimeIsANamedModule() throws Exception {
+        // The handler links sun.misc from the named module: it must read jdk.unsupported.
+        List<String> options = new ArrayList<>(Arrays.asList("--module-path", ChildJvm.RUNTIME_JAR,
+                "--add-modules=com.morix.runtime", "-cp", ChildJvm.APP_CLASSES));
+        ChildJvm child = start(options, false, "20", "none");
         new ProcessBuilder("kill", "-TERM", Long.toString(child.process.pid())).start().waitFor();
         assertEquals(ConsoleSignals.TERM_EXIT_CODE, child.waitFor(), child.errors());
         assertEquals("listener CONSOLE_CLOSE\nhook done\n", rest(child));
