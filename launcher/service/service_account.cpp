@@ -19,8 +19,9 @@ namespace {
 
 constexpr wchar_t kServiceLogonRight[] = L"SeServiceLogonRight";
 
+// The whole buffer: characters taken back with Backspace lie beyond the text's end.
 void wipe(std::wstring& text) {
-    SecureZeroMemory(text.data(), text.size() * sizeof(wchar_t));
+    SecureZeroMemory(text.data(), text.capacity() * sizeof(wchar_t));
     text.clear();
 }
 
