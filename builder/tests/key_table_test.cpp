@@ -172,6 +172,40 @@ TEST(KeyTable, NamedFormOfAConfigurationThatSetsEveryKeyBuildsTheSamePayload) {
     EXPECT_EQ(form.text.find("[ids]"), std::string::npos) << form.text; // everything has a name
 }
 
+TEST(KeyTable, ServiceAccountDisplayNameDelayedStartAndRecoveryReachTheirIds) {
+    Configuration c = read(R"(
+[service]
+name = "Svc"
+display_name = "Mein Dienst Ω"
+account = ".\\appuser"
+start = "delayed-auto"
+recovery = { restart_delay = 30, restarts = 2 }
+)");
+    ASSERT_TRUE(c.payload) << errors(c);
+    const auto& p = *c.payload;
+    EXPECT_EQ(wide(p, 30101), "Mein Dienst Ω");
+    EXPECT_EQ(wide(p, 30100), ".\\appuser");
+    EXPECT_EQ(narrow(p, 107), "4");
+    EXPECT_EQ(narrow(p, 30102), "1");
+    EXPECT_EQ(narrow(p, 30103), "30");
+    EXPECT_EQ(narrow(p, 30104), "86400") << "the reset period has its default";
+    EXPECT_EQ(narrow(p, 30105), "2");
+    expectRoundTrip(p);
+    NamedForm form = namedForm(p, std::string(kJarContent));
+    EXPECT_NE(form.text.find("start = \"delayed-auto\""), std::string::npos) << form.text;
+    EXPECT_NE(form.text.find("recovery = { restart_delay = 30, reset_after = 86400, restarts = 2 }"),
+              std::string::npos)
+        << form.text;
+
+    // Without restarts the system restarts on every failure: no count is written.
+    Configuration every = read("[service]\nname = \"Svc\"\nrecovery = {}\nstart = \"auto\"\n");
+    ASSERT_TRUE(every.payload) << errors(every);
+    EXPECT_EQ(narrow(*every.payload, 30103), "60");
+    EXPECT_EQ(narrow(*every.payload, 30105), "<absent>");
+    EXPECT_EQ(narrow(*every.payload, 30102), "<absent>");
+    expectRoundTrip(*every.payload);
+}
+
 TEST(KeyTable, NamedFormKeepsWhatNoKeyGivesBackAsRawIds) {
     // The numeric form can write what no named key does: an A entry, an empty entry, a path with a
     // slash, an executable type of its own, no English defaults, and an empty message set.
@@ -241,6 +275,22 @@ TEST(KeyTable, MistakesAreFoundAtTheirLineAndColumnWithWhatWasExpected) {
          "app.toml:2:12: error: messages.include: the builder ships no message set \"fr\""},
         {"[service]\nname = \"Dienst \xE4\xB8\xAD\"\n",
          "app.toml:2:8: error: service.name: holds a character that the launcher's ANSI code page"},
+        {"[service]\naccount = \"LocalSytem\"\n",
+         "app.toml:2:11: error: service.account: expected \"LocalSystem\", \"LocalService\", "
+         "\"NetworkService\" or a "
+         "user account as DOMAIN\\\\user, found \"LocalSytem\"; did you mean \"LocalSystem\"?"},
+        {"[service]\naccount = \"user@corp.example\"\n", "service.account: expected \"LocalSystem\""},
+        {"[service]\naccount = \"appuser\"\n", "write an account of this machine as \".\\\\user\""},
+        {"[service]\nstart = \"delayed\"\n",
+         "service.start: expected \"demand\", \"auto\" or \"delayed-auto\", found \"delayed\""},
+        {"[service]\nrecovery = { restart_delay = 60, resets = 3 }\n",
+         "app.toml:2:34: error: service.recovery: unknown key 'resets'; known keys: restart_delay, restarts, "
+         "reset_after"},
+        {"[service]\nrecovery = { restart_delay = 90000 }\n",
+         "service.recovery.restart_delay: expected a whole number from 0 to 86400, found 90000"},
+        {"[service]\nrecovery = { restarts = 0 }\n",
+         "service.recovery.restarts: expected a whole number from 1 to 100, found 0"},
+        {"[service]\nrecovery = 60\n", "service.recovery: expected a table"},
         {"[application\n", "app.toml:1:13: error: "},
     };
     for (const Case& c : cases) {

@@ -128,3 +128,10 @@ MORIX_LAZY_IMPORT(ConvertSidToStringSidW, 8, false, BOOL, FALSE, (PSID sid, LPWS
 MORIX_LAZY_IMPORT(ConvertStringSecurityDescriptorToSecurityDescriptorW, 16, false, BOOL, FALSE,
                   (LPCWSTR text, DWORD revision, PSECURITY_DESCRIPTOR* descriptor, PULONG size),
                   (text, revision, descriptor, size))
+
+// The account that /install gives the right to log on as a service. (The LSA functions that grant it are
+// declared without an import slot: the service commands look them up at run time.)
+MORIX_LAZY_IMPORT(LookupAccountNameW, 28, false, BOOL, FALSE,
+                  (LPCWSTR system, LPCWSTR account, PSID sid, LPDWORD sidSize, LPWSTR domain,
+                   LPDWORD domainSize, PSID_NAME_USE use),
+                  (system, account, sid, sidSize, domain, domainSize, use))

@@ -6,6 +6,9 @@
 #include "config/payload.h"
 #include "frame/log.h"
 #include "frame/process_state.h"
+#include "service/service_account.h"
+#include "service/service_messages.h"
+#include "service/service_settings.h"
 
 #include "morix/config_ids.h"
 
@@ -24,35 +27,14 @@ void print(const std::string& text) {
     printText(text);
 }
 
-std::string encodeForCodePage(std::wstring_view text, UINT codePage) {
-    if (text.empty()) {
-        return {};
-    }
-    // UTF-8 and UTF-7 accept neither flags nor a default character.
-    const bool unicode = codePage == CP_UTF8 || codePage == CP_UTF7;
-    const DWORD flags = unicode ? 0 : WC_NO_BEST_FIT_CHARS;
-    const char* fallback = unicode ? nullptr : "?";
-    const int length = static_cast<int>(text.size());
-    int size = WideCharToMultiByte(codePage, flags, text.data(), length, nullptr, 0, fallback, nullptr);
-    if (size <= 0) {
-        return wideToNarrow(text);
-    }
-    std::string bytes(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(codePage, flags, text.data(), length, bytes.data(), size, fallback, nullptr);
-    return bytes;
+// A failure message and, on the next line, the reason for it.
+void printFailure(const char* message, DWORD error) {
+    print(message);
+    printFailureReason(error);
 }
 
-// The service name as the reader will see it: in the console's output code page when standard output
-// is a console, otherwise in the ANSI code page of files and pipes. Characters that the code page
-// cannot show become "?", so a message is never cut or dropped because of the name.
 std::string printableServiceName() {
-    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (output != nullptr && output != INVALID_HANDLE_VALUE && GetFileType(output) == FILE_TYPE_CHAR) {
-        if (UINT codePage = GetConsoleOutputCP(); codePage != 0) {
-            return encodeForCodePage(serviceName, codePage);
-        }
-    }
-    return wideToNarrow(serviceName);
+    return printableText(serviceName);
 }
 
 void printWithName(const char* format) {
@@ -77,23 +59,6 @@ UniqueServiceHandle openService(SC_HANDLE manager, DWORD access) {
         SetLastError(error); // for the caller's message
     }
     return service;
-}
-
-// The description is optional: without the function, or when it fails, the service simply has none.
-void setServiceDescription(SC_HANDLE service) {
-    std::wstring description = getConfigWideString(ids::kServiceDescription);
-    if (description.empty()) {
-        return;
-    }
-    auto changeConfig = lookupFunction<decltype(&ChangeServiceConfig2W)>(GetModuleHandleA("advapi32.dll"),
-                                                                         "ChangeServiceConfig2W");
-    if (changeConfig == nullptr) {
-        return;
-    }
-    SERVICE_DESCRIPTIONW info{description.data()};
-    if (!changeConfig(service, SERVICE_CONFIG_DESCRIPTION, &info)) {
-        logError(L"ChangeServiceConfig2W failed (%d)", static_cast<int>(GetLastError()));
-    }
 }
 
 // QueryServiceConfigA into a buffer that grows to the size the manager asks for: a long program path
@@ -132,27 +97,48 @@ std::optional<std::wstring> getServiceDependencies() {
     return list;
 }
 
+namespace {
+
+// Whatever the configuration adds to the new registration; false when some of it could not be set.
+bool applyInstallSettings(SC_HANDLE service, DWORD startType, const ServiceAccount& account) {
+    setServiceDescription(service);
+    bool complete = setDelayedStart(service, startType);
+    complete = setRecovery(service) && complete;
+    if (account.kind == AccountKind::User) {
+        complete = grantServiceLogonRight(account) && complete;
+    }
+    return complete;
+}
+
+} // namespace
+
 int installService(DWORD startType) {
+    // Asked before anything changes: a refused password leaves an existing registration as it was.
+    const std::optional<ServiceAccount> account = serviceAccount();
+    if (!account) {
+        return 1;
+    }
     uninstallService(false);
     UniqueServiceHandle manager = openManager(SC_MANAGER_ALL_ACCESS);
     if (!manager) {
-        print("Could not open SCManager.\n");
+        printFailure("Could not open SCManager.\n", GetLastError());
         return 1;
     }
     const std::wstring programPath = L"\"" + getExecutablePathWide() + L"\"";
     const std::optional<std::wstring> dependencies = getServiceDependencies();
-    UniqueServiceHandle service(
-        CreateServiceW(manager.get(), serviceName.c_str(), serviceName.c_str(), SERVICE_ALL_ACCESS,
-                       SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL, programPath.c_str(),
-                       nullptr, nullptr, dependencies ? dependencies->c_str() : nullptr, nullptr, nullptr));
+    const std::wstring displayName = serviceDisplayName();
+    UniqueServiceHandle service(CreateServiceW(
+        manager.get(), serviceName.c_str(), displayName.c_str(), SERVICE_ALL_ACCESS,
+        SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL, programPath.c_str(), nullptr, nullptr,
+        dependencies ? dependencies->c_str() : nullptr, account->accountName(), account->accountPassword()));
     if (!service) {
-        logError(L"CreateService '%s' failed (%d)", serviceName.c_str(), static_cast<int>(GetLastError()));
-        print("Could not create service.\n");
+        const DWORD error = GetLastError();
+        logError(L"CreateService '%s' failed (%d)", serviceName.c_str(), static_cast<int>(error));
+        printFailure("Could not create service.\n", error);
         return 1;
     }
-    setServiceDescription(service.get());
     printWithName("Installed service '%s'.\n");
-    return 0;
+    return applyInstallSettings(service.get(), startType, *account) ? 0 : 1;
 }
 
 int uninstallService(bool verbose) {
@@ -160,18 +146,18 @@ int uninstallService(bool verbose) {
     UniqueServiceHandle manager = openManager(SC_MANAGER_ALL_ACCESS);
     if (!manager) {
         if (verbose) {
-            print("Could not open SCManager.\n");
+            printFailure("Could not open SCManager.\n", GetLastError());
         }
         return 1;
     }
     UniqueServiceHandle service = openService(manager.get(), DELETE);
     if (!service || !DeleteService(service.get())) {
+        const DWORD error = GetLastError();
         if (service) {
-            logError(L"DeleteService '%s' failed (%d)", serviceName.c_str(),
-                     static_cast<int>(GetLastError()));
+            logError(L"DeleteService '%s' failed (%d)", serviceName.c_str(), static_cast<int>(error));
         }
         if (verbose) {
-            print("Could not delete service.\n");
+            printFailure("Could not delete service.\n", error);
         }
         return 1;
     }
@@ -185,14 +171,14 @@ int stopService(bool verbose) {
     UniqueServiceHandle manager = openManager(SC_MANAGER_CONNECT);
     if (!manager) {
         if (verbose) {
-            print("Could not open SCManager.\n");
+            printFailure("Could not open SCManager.\n", GetLastError());
         }
         return 1;
     }
     UniqueServiceHandle service = openService(manager.get(), SERVICE_STOP | SERVICE_QUERY_STATUS);
     if (!service) {
         if (verbose) {
-            print("Could not stop service.\n");
+            printFailure("Could not stop service.\n", GetLastError());
         }
         return 1;
     }
@@ -209,7 +195,7 @@ int stopService(bool verbose) {
     }
     logError(L"ControlService stop '%s' failed (%d)", serviceName.c_str(), static_cast<int>(error));
     if (verbose) {
-        print("Could not stop service.\n");
+        printFailure("Could not stop service.\n", error);
     }
     return 1;
 }
@@ -244,12 +230,15 @@ bool waitForServiceStop(SC_HANDLE service) {
 int startService(const ArgumentList& arguments) {
     UniqueServiceHandle manager = openManager(SC_MANAGER_CONNECT);
     if (!manager) {
-        print("Could not open SCManager.\n");
+        printFailure("Could not open SCManager.\n", GetLastError());
         return 1;
     }
     UniqueServiceHandle service = openService(manager.get(), SERVICE_START);
     if (!service) {
-        print(formatNarrow("Could not start service. Error code: %d\n", static_cast<int>(GetLastError())));
+        const DWORD error = GetLastError();
+        printFailure(
+            formatNarrow("Could not start service. Error code: %d\n", static_cast<int>(error)).c_str(),
+            error);
         return 1;
     }
     std::vector<const wchar_t*> parameters;
@@ -267,23 +256,25 @@ int startService(const ArgumentList& arguments) {
         return 0;
     }
     logError(L"StartService '%s' failed (%d)", serviceName.c_str(), static_cast<int>(error));
-    print(formatNarrow("Could not start service. Error code: %d\n", static_cast<int>(error)));
+    printFailure(formatNarrow("Could not start service. Error code: %d\n", static_cast<int>(error)).c_str(),
+                 error);
     return 1;
 }
 
 int queryServiceStatus() {
     UniqueServiceHandle manager = openManager(SC_MANAGER_CONNECT);
     if (!manager) {
-        print("Could not open SCManager.\n");
+        printFailure("Could not open SCManager.\n", GetLastError());
         return 1;
     }
     UniqueServiceHandle service = openService(manager.get(), SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS);
     SERVICE_STATUS status{};
     if (!service || !QueryServiceStatus(service.get(), &status)) {
+        const DWORD error = GetLastError();
         if (service) {
-            logError(L"QueryServiceStatus failed (%d)", static_cast<int>(GetLastError()));
+            logError(L"QueryServiceStatus failed (%d)", static_cast<int>(error));
         }
-        print("Could not get status.\n");
+        printFailure("Could not get status.\n", error);
         return 1;
     }
     const bool running = status.dwCurrentState == SERVICE_RUNNING;
@@ -296,6 +287,7 @@ int queryServiceStatus() {
         logError(L"QueryServiceConfig failed (%d)", static_cast<int>(error));
         print(formatNarrow("Could not get config (%d, %d).\n", static_cast<int>(error),
                            static_cast<int>(needed)));
+        printFailureReason(error);
         return 1;
     }
     if (reinterpret_cast<const QUERY_SERVICE_CONFIGA*>(buffer.data())->dwStartType == SERVICE_AUTO_START) {

@@ -49,6 +49,18 @@ Registration registration(const std::wstring& name) {
     return r;
 }
 
+// The system's text for an error as the reason line gives it: one line, without its final full stop.
+std::string systemText(DWORD error) {
+    wchar_t buffer[1024] = {};
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                                  0, buffer, 1024, nullptr);
+    std::wstring text(buffer, length);
+    while (!text.empty() && (iswspace(text.back()) || text.back() == L'.')) {
+        text.pop_back();
+    }
+    return narrow(text);
+}
+
 std::vector<std::wstring> dependencies(const std::wstring& name) {
     return readMultiString(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\" + name,
                            L"DependOnService");
@@ -88,8 +100,11 @@ TEST_F(ServiceControlTest, InstallRegistersTheQuotedProgramAloneAndUninstallRemo
     EXPECT_TRUE(waitUntil(10000, [&] { return !registration(name).exists; }));
 }
 
-TEST_F(ServiceControlTest, CommandsOnAMissingServiceFailWithTheirMessages) {
+// Each failure keeps its message and is followed by one line with the system's reason and the remedy.
+TEST_F(ServiceControlTest, CommandsOnAMissingServiceFailWithTheirMessagesAndTheReason) {
     const std::wstring launcher = makeLauncher(named(uniqueName()));
+    const std::string reason = "Reason: " + systemText(ERROR_SERVICE_DOES_NOT_EXIST) +
+                               " (error 1060). The service is not installed: install it with /install.\n";
     const std::pair<const wchar_t*, const char*> cases[] = {
         {L"/uninstall", "Could not delete service.\n"},
         {L"/stop", "Could not stop service.\n"},
@@ -99,7 +114,7 @@ TEST_F(ServiceControlTest, CommandsOnAMissingServiceFailWithTheirMessages) {
     };
     for (const auto& [command, message] : cases) {
         ProcessResult result = run(launcher, command);
-        EXPECT_EQ(result.output, message) << narrow(command);
+        EXPECT_EQ(result.output, message + reason) << narrow(command);
         EXPECT_EQ(result.exitCode, 1u) << narrow(command);
     }
 }

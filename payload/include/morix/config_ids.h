@@ -71,6 +71,17 @@ inline constexpr int32_t kServiceName = 101;
 inline constexpr int32_t kServiceDependencies = 149;  // ","-separated
 inline constexpr int32_t kServiceDescription = 20017; // a wide string
 
+// The service's administration, our own ids (30100 to 30149): what /install registers beyond the name.
+// A wide string: LocalSystem, LocalService, NetworkService or DOMAIN\user.
+inline constexpr int32_t kServiceAccount = 30100;
+inline constexpr int32_t kServiceDisplayName = 30101;  // wide; the service name when absent
+inline constexpr int32_t kServiceDelayedStart = 30102; // "1": an automatic start is a delayed one
+// The system's recovery: present when configured. The restart delay and the reset period in seconds;
+// the number of restarts before the system gives up ("0" or absent: every failure restarts).
+inline constexpr int32_t kServiceRecoveryDelay = 30103;
+inline constexpr int32_t kServiceRecoveryReset = 30104;
+inline constexpr int32_t kServiceRecoveryRestarts = 30105;
+
 // Single instance.
 inline constexpr int32_t kSingleInstance = 10005;
 inline constexpr int32_t kGlobalSemaphore = 158;

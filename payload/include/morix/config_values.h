@@ -60,4 +60,24 @@ namespace flavour {
 inline constexpr char kMorix = 'e', kVantarock = 'i';
 } // namespace flavour
 
+// The service's account (ids::kServiceAccount): one of the built-in accounts by its short name, or a
+// user account as DOMAIN\\user (".\\user" for an account of the machine itself).
+namespace service_account {
+inline constexpr const char* kLocalSystem = "LocalSystem";
+inline constexpr const char* kLocalService = "LocalService";
+inline constexpr const char* kNetworkService = "NetworkService";
+// The longest account name and password that /install passes on (the system's own limits are lower).
+inline constexpr size_t kMaxNameLength = 256;
+inline constexpr size_t kMaxPasswordLength = 256;
+} // namespace service_account
+
+// The system's recovery (ids::kServiceRecoveryDelay and the two after it), in seconds and restarts.
+namespace service_recovery {
+inline constexpr int64_t kMaxDelaySeconds = 24 * 60 * 60;
+inline constexpr int64_t kMaxResetSeconds = 365LL * 24 * 60 * 60;
+inline constexpr int64_t kMaxRestarts = 100;
+inline constexpr int64_t kDefaultDelaySeconds = 60;
+inline constexpr int64_t kDefaultResetSeconds = 24 * 60 * 60;
+} // namespace service_recovery
+
 } // namespace morix
