@@ -1,6 +1,7 @@
 // The start-up and service figures of the benchmark suite, measured from inside Wine: every program runs
 // as a Windows process of this one, timed from CreateProcessW to its end, with its output discarded.
-// usage: morix-bench.exe WORK_DIRECTORY PAIRS   (bench/run lays out the directory and runs this)
+// usage: morix-bench.exe WORK_DIRECTORY PAIRS [applications]   (bench/run lays out the directory and runs
+// this; "applications" measures only the real applications)
 #include "common/handles.h"
 #include "figures.h"
 
@@ -625,8 +626,9 @@ void serviceFigures(SC_HANDLE manager, SC_HANDLE launcher) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: morix-bench.exe WORK_DIRECTORY PAIRS\n");
+    const bool applicationsOnly = argc == 4 && std::wstring(argv[3]) == L"applications";
+    if (argc != 3 && !applicationsOnly) {
+        std::fprintf(stderr, "usage: morix-bench.exe WORK_DIRECTORY PAIRS [applications]\n");
         return 2;
     }
     work = argv[1];
@@ -641,6 +643,14 @@ int wmain(int argc, wchar_t** argv) {
     UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     UniqueServiceHandle launcher = createService(manager.get(), kLauncherService, path(L"service.exe"));
     printHeader();
+    if (applicationsOnly) {
+        if (exists(path(L"jre\\bin\\server\\jvm.dll"))) {
+            runTimed(quoted(path(L"hello.exe")) + L" /run"); // fills the version cache
+            realApplicationFigures();
+        }
+        deleteService(manager.get(), kLauncherService);
+        return 0;
+    }
     startUpFigures();
     serviceFigures(manager.get(), launcher.get());
     launcher.reset();

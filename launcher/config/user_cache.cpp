@@ -130,7 +130,7 @@ void removeCacheDirectory(const std::wstring& directory) {
         do {
             const std::wstring name = entry.cFileName;
             if ((entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) {
-                DeleteFileW((directory + L"\\" + name).c_str());
+                deleteCacheFile(directory + L"\\" + name);
             }
         } while (++listed < kMaxListedEntries && FindNextFileW(find.get(), &entry));
     }
@@ -168,7 +168,7 @@ void removeEntry(const std::wstring& directory, const CacheEntry& entry) {
     logMessage(L"cache: removing %s", path.c_str());
     if (entry.directory) {
         removeCacheDirectory(path);
-    } else if (!DeleteFileW(path.c_str())) {
+    } else if (!deleteCacheFile(path)) {
         // An archive that a running VM has mapped cannot go; a later trim takes it.
         logMessage(L"cache: %s stays (error %lu)", path.c_str(), GetLastError());
     }
@@ -239,6 +239,11 @@ std::optional<FileDigest> digestFile(const std::wstring& path) {
     return digest;
 }
 
+bool deleteCacheFile(const std::wstring& path) {
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return DeleteFileW(path.c_str()) != FALSE;
+}
+
 std::wstring hex64(uint64_t value) {
     return formatWide(L"%08lx%08lx", static_cast<unsigned long>(value >> 32),
                       static_cast<unsigned long>(value & 0xFFFFFFFF));
@@ -282,7 +287,7 @@ std::wstring stableCopyOf(const std::wstring& file, const std::wstring& name) {
     trimCacheDirectory(directory, L"*.tmp", SIZE_MAX);
     if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
         logMessage(L"cache: %s is damaged, replacing it", target.c_str());
-        DeleteFileW(target.c_str());
+        deleteCacheFile(target);
     }
     const std::wstring temporary = formatWide(L"%s.%lu.tmp", target.c_str(), GetCurrentProcessId());
     if (!CopyFileW(file.c_str(), temporary.c_str(), FALSE)) {

@@ -41,6 +41,10 @@ std::wstring userCacheDirectory();
 // when no copy can be made.
 std::wstring stableCopyOf(const std::wstring& file, const std::wstring& name);
 
+// Deletes a file of the cache; the VM writes its archives read-only. False (GetLastError tells why) when
+// it stays, as an archive that a running VM has mapped does.
+bool deleteCacheFile(const std::wstring& path);
+
 // Deletes, of the entries in `directory` that match `pattern`, the oldest until at most `keep` remain
 // (a directory entry with the files directly in it), and temporary ".tmp" files of ended runs. At most
 // 1,000 entries are looked at.

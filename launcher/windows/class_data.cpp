@@ -167,7 +167,7 @@ std::wstring findArchive(const std::wstring& cache, const std::wstring& prefix) 
         logMessage(L"class-data sharing: archive %s is damaged (%I64u bytes, checksum %s), removing it",
                    path.c_str(), digest ? digest->size : 0,
                    digest ? hex64(digest->checksum).c_str() : L"none");
-        if (!DeleteFileW(path.c_str())) {
+        if (!deleteCacheFile(path)) {
             logError(L"DeleteFileW of %s failed with error %lu", path.c_str(), GetLastError());
         }
     }
@@ -241,7 +241,7 @@ void addClassDataOptions(VmOptionList& options, size_t position) {
         logMessage(
             L"class-data sharing: no archive for this launcher, runtime and class path; this run makes %s",
             pendingArchive.c_str());
-        DeleteFileW(pendingArchive.c_str());
+        deleteCacheFile(pendingArchive);
         added.push_back("-XX:ArchiveClassesAtExit=" + wideToNarrow(pendingArchive, &lossy));
     }
     if (lossy) {
@@ -260,7 +260,7 @@ void finishClassDataArchive() {
     const std::optional<FileDigest> digest = digestFile(written);
     if (!digest || digest->size == 0) {
         logMessage(L"class-data sharing: the VM wrote no archive at %s", written.c_str());
-        DeleteFileW(written.c_str());
+        deleteCacheFile(written);
         return;
     }
     const std::wstring archive = pendingPrefix + L"-" + hex64(digest->checksum) + L".jsa";
@@ -268,7 +268,7 @@ void finishClassDataArchive() {
     if (!MoveFileExW(written.c_str(), archive.c_str(), 0)) {
         logMessage(L"class-data sharing: %s not renamed (error %lu), removed", written.c_str(),
                    GetLastError());
-        DeleteFileW(written.c_str());
+        deleteCacheFile(written);
         return;
     }
     logMessage(L"class-data archive made: %s (%I64u bytes)", archive.c_str(), digest->size);

@@ -121,7 +121,8 @@ TEST(UserCache, TrimmingKeepsTheNewestAndRemovesTemporaryFilesOfEndedRunsOnly) {
     for (int i = 0; i < 5; ++i) {
         const std::wstring name = dir.file(L"cds-" + std::to_wstring(i) + L".jsa");
         writeFile(name, "archive");
-        setWriteTime(name, 10 - i); // cds-0 the oldest
+        setWriteTime(name, 10 - i);                                // cds-0 the oldest
+        SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_READONLY); // as the VM writes its archives
     }
     writeFile(dir.file(L"cds-old.123.tmp"), "");
     setWriteTime(dir.file(L"cds-old.123.tmp"), 1);

@@ -97,7 +97,9 @@ TEST_F(ClassDataTest, AConfiguredSharingOptionOrNoCacheLeavesTheOptionsAsTheyWer
     EXPECT_TRUE(contains(log(), "class-data sharing off: no per-user cache directory")) << log();
 
     // Without the key nothing changes, whatever the runtime.
+    removeTree(local_ + L"\\Morix");
     clearTranscript();
+    clearLogs();
     payload::Payload plain = application({});
     plain.files = {{"included.jar", "jar"}};
     plain.describeIncludedFiles();

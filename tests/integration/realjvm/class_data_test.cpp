@@ -73,8 +73,9 @@ protected:
 // Overwrites the middle of a file, keeping its size: what a bad sector or a stray write leaves.
 void damage(const std::wstring& path) {
     std::string content = readFile(path);
-    ASSERT_GT(content.size(), 200000u);
-    std::fill(content.begin() + 100000, content.begin() + 200000, '\xff');
+    ASSERT_GT(content.size(), 3000u);
+    const auto third = static_cast<std::ptrdiff_t>(content.size() / 3);
+    std::fill(content.begin() + third, content.begin() + 2 * third, '\xff');
     writeFile(path, content);
 }
 
@@ -131,9 +132,11 @@ TEST_F(ClassDataSharingTest, ADamagedArchiveIsRemovedAndMadeAnewAndAChangedArchi
               FALSE);
     UniqueHandle jar(CreateFileW(dir_.file(L"lib\\launcher-test-lib.jar").c_str(), FILE_WRITE_ATTRIBUTES, 0,
                                  nullptr, OPEN_EXISTING, 0, nullptr));
-    FILETIME later{};
-    GetSystemTimeAsFileTime(&later);
-    reinterpret_cast<ULARGE_INTEGER*>(&later)->QuadPart += 20000000; // two seconds on
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER time{{now.dwLowDateTime, now.dwHighDateTime}};
+    time.QuadPart += 20000000; // two seconds on
+    const FILETIME later{time.LowPart, time.HighPart};
     SetFileTime(jar.get(), nullptr, nullptr, &later);
     jar.reset();
     ProcessResult changed = launch(L"/run print");
