@@ -70,6 +70,17 @@ TEST_F(ClassDataTest, ARecentRuntimeIsAskedToMakeTheArchiveFromStableCopiesOfThe
     // The stand-in VM writes no archive: the run says so and leaves nothing in the cache's root.
     EXPECT_TRUE(contains(log(), "the VM wrote no archive")) << log();
     EXPECT_EQ(listDirectory(local_ + L"\\Morix\\cache"), std::vector<std::wstring>{L"jars"});
+
+    // Another start that is writing the archive right now: its file is never taken for the archive, and
+    // never removed while it is young.
+    const std::string pending = added[2].substr(added[2].find('=') + 1);
+    const std::string writing = pending.substr(0, pending.rfind('.', pending.size() - 5)) + ".99999.tmp";
+    writeFile(wide(writing), "half an archive");
+    clearTranscript();
+    launchSharing(sharing());
+    EXPECT_EQ(sharingOptions().size(), 3u);
+    EXPECT_TRUE(sharingOptions().back().starts_with("-XX:ArchiveClassesAtExit=")) << sharingOptions().back();
+    EXPECT_TRUE(pathExists(wide(writing))) << writing;
 }
 
 TEST_F(ClassDataTest, OldRuntimesOwnChoicesAndAMissingCacheStartWithoutSharing) {
