@@ -254,6 +254,10 @@ const Key kRows[] = {
     flagKey("jvm", "pass_j_arguments", ids::kJArgumentsAreVmOptions,
             "Command-line arguments beginning with -J become JVM options (without the -J) "
             "and are not passed to the application."),
+    flagKey("jvm", "class_data_sharing", ids::kClassDataSharing,
+            "Application class-data sharing (runtimes 13 and later): the first run makes an archive of the "
+            "application's classes in the user's cache (%LOCALAPPDATA%\\Morix\\cache), later runs start "
+            "from it. Included archives are used from a copy in that cache. See docs/class-data-sharing.md."),
 };
 
 } // namespace

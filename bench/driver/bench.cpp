@@ -1,6 +1,7 @@
 // The start-up and service figures of the benchmark suite, measured from inside Wine: every program runs
 // as a Windows process of this one, timed from CreateProcessW to its end, with its output discarded.
-// usage: morix-bench.exe WORK_DIRECTORY PAIRS   (bench/run lays out the directory and runs this)
+// usage: morix-bench.exe WORK_DIRECTORY PAIRS [applications]   (bench/run lays out the directory and runs
+// this; "applications" measures only the real applications)
 #include "common/handles.h"
 #include "figures.h"
 
@@ -346,9 +347,48 @@ std::string megabytes(const std::wstring& file) {
     return text;
 }
 
+// Runs an H2 server until it listens, then ends it through its own shutdown command, so that its VM ends
+// normally and writes the class-data archive it was asked for.
+void runH2ToItsShutdown(const std::wstring& commandLine, const std::wstring& h2Jar, int port) {
+    std::optional<Started> dumping = start(commandLine);
+    if (!dumping) {
+        return;
+    }
+    const ULONGLONG end = GetTickCount64() + kProcessTimeoutMs;
+    while (!accepts(port) && GetTickCount64() < end &&
+           WaitForSingleObject(dumping->process.get(), 5) == WAIT_TIMEOUT) {
+    }
+    runTimed(floorJvm(L"", h2Jar,
+                      L"org/h2/tools/Server -tcpShutdown tcp://localhost:" + std::to_wstring(port) +
+                          L" -tcpPassword bench"));
+    finish(*dumping, L"the H2 server that dumps its archive");
+}
+
+// The launchers with [jvm] class_data_sharing: the first run makes the archive in the user's cache, the
+// measured ones use it. Against the floor program without an archive (the target), and against the same
+// launcher without the key.
+void launcherClassDataFigures(const std::wstring& floorRhino, const std::wstring& rhino,
+                              const std::wstring& floorH2, const std::wstring& h2Arguments, int port,
+                              const Runner& untilListening) {
+    const std::wstring rhinoShared = quoted(path(L"rhino-cds.exe")) + L" /run script.js";
+    runTimed(rhinoShared);
+    runTimed(rhinoShared);
+    printPairs("Rhino script: launcher with CDS key vs floor jvm", measurePairs(floorRhino, rhinoShared));
+    printPairs("Rhino script: launcher with CDS key vs without", measurePairs(rhino, rhinoShared));
+
+    const std::wstring h2 = quoted(path(L"h2.exe")) + L" /run" + h2Arguments;
+    const std::wstring h2Shared = quoted(path(L"h2-cds.exe")) + L" /run" + h2Arguments;
+    runH2ToItsShutdown(h2Shared, path(L"lib\\h2.jar"), port);
+    printPairs("H2 server: launcher with CDS key vs floor jvm",
+               measurePairs(floorH2, h2Shared, {}, {}, untilListening));
+    printPairs("H2 server: launcher with CDS key vs without",
+               measurePairs(h2, h2Shared, {}, {}, untilListening));
+}
+
 // Rhino's shell running a small script, and the H2 server until its port accepts a connection: through
 // the launcher and through the floor program calling the same main class. Then the floor program with
-// and without a dynamic class-data archive of the application, made by one run of its own.
+// and without a dynamic class-data archive of the application, made by one run of its own, and the
+// launcher with its own archive.
 void realApplicationFigures() {
     const std::wstring rhinoMain = L"org/mozilla/javascript/tools/shell/Main script.js";
     const std::wstring rhinoArchive = unixPath(path(L"rhino.jsa"));
@@ -372,19 +412,9 @@ void realApplicationFigures() {
     // through its own shutdown command for it.
     runTimed(floorJvm(L"-J-XX:ArchiveClassesAtExit=" + rhinoArchive, path(L"lib\\js.jar"), rhinoMain));
     const std::wstring h2Archive = unixPath(path(L"h2.jsa"));
-    std::optional<Started> dumping =
-        start(floorJvm(L"-J-XX:ArchiveClassesAtExit=" + h2Archive, path(L"lib\\h2.jar"),
-                       L"org/h2/tools/Server" + h2Arguments));
-    if (dumping) {
-        const ULONGLONG end = GetTickCount64() + kProcessTimeoutMs;
-        while (!accepts(port) && GetTickCount64() < end &&
-               WaitForSingleObject(dumping->process.get(), 5) == WAIT_TIMEOUT) {
-        }
-        runTimed(floorJvm(L"", path(L"lib\\h2.jar"),
-                          L"org/h2/tools/Server -tcpShutdown tcp://localhost:" + std::to_wstring(port) +
-                              L" -tcpPassword bench"));
-        finish(*dumping, L"the H2 server that dumps its archive");
-    }
+    runH2ToItsShutdown(floorJvm(L"-J-XX:ArchiveClassesAtExit=" + h2Archive, path(L"lib\\h2.jar"),
+                                L"org/h2/tools/Server" + h2Arguments),
+                       path(L"lib\\h2.jar"), port);
     printNote("application class-data archives: Rhino " + megabytes(path(L"rhino.jsa")) + ", H2 " +
               megabytes(path(L"h2.jsa")));
     printPairs("Rhino script, floor jvm: app CDS archive vs none",
@@ -395,6 +425,7 @@ void realApplicationFigures() {
                             floorJvm(L"-J-XX:SharedArchiveFile=" + h2Archive, path(L"lib\\h2.jar"),
                                      L"org/h2/tools/Server" + h2Arguments),
                             {}, {}, untilListening));
+    launcherClassDataFigures(floorRhino, rhino, floorH2, h2Arguments, port, untilListening);
 }
 
 void startUpFigures() {
@@ -595,8 +626,9 @@ void serviceFigures(SC_HANDLE manager, SC_HANDLE launcher) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: morix-bench.exe WORK_DIRECTORY PAIRS\n");
+    const bool applicationsOnly = argc == 4 && std::wstring(argv[3]) == L"applications";
+    if (argc != 3 && !applicationsOnly) {
+        std::fprintf(stderr, "usage: morix-bench.exe WORK_DIRECTORY PAIRS [applications]\n");
         return 2;
     }
     work = argv[1];
@@ -611,6 +643,14 @@ int wmain(int argc, wchar_t** argv) {
     UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     UniqueServiceHandle launcher = createService(manager.get(), kLauncherService, path(L"service.exe"));
     printHeader();
+    if (applicationsOnly) {
+        if (exists(path(L"jre\\bin\\server\\jvm.dll"))) {
+            runTimed(quoted(path(L"hello.exe")) + L" /run"); // fills the version cache
+            realApplicationFigures();
+        }
+        deleteService(manager.get(), kLauncherService);
+        return 0;
+    }
     startUpFigures();
     serviceFigures(manager.get(), launcher.get());
     launcher.reset();

@@ -92,12 +92,20 @@ struct CFileTraits {
     static void close(Type f) { std::fclose(f); }
 };
 
+struct MappedViewTraits {
+    using Type = const void*;
+    static Type invalid() { return nullptr; }
+    static bool valid(Type view) { return view != nullptr; }
+    static void close(Type view) { UnmapViewOfFile(view); }
+};
+
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 using UniqueRegKey = UniqueResource<RegistryKeyTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
 using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
 using UniqueFile = UniqueResource<CFileTraits>;
+using UniqueMappedView = UniqueResource<MappedViewTraits>;
 
 // Exported functions looked up at run time, typed at the one place that names them.
 template <typename Function>

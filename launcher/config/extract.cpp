@@ -119,6 +119,12 @@ uint32_t currentPosition(HANDLE file) {
 
 } // namespace
 
+bool createPrivateDirectoryWide(const std::wstring& path) {
+    const LocalMemory descriptor = privateDirectorySecurity();
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+    return CreateDirectoryW(path.c_str(), descriptor ? &attributes : nullptr) != FALSE;
+}
+
 int copyStream(HANDLE source, HANDLE target, int64_t size, bool unscramble) {
     if (size <= 0) {
         return 0;

@@ -24,6 +24,9 @@ int extractFiles();
 // Sets appTempDir to a new directory beside a fresh marker file in the temporary root, or ends the process
 // (message 1009, "7").
 void createAppTempDir();
+// Creates a directory that only this account, SYSTEM and the administrators may enter (nothing inherited);
+// false when CreateDirectoryW fails (GetLastError tells why).
+bool createPrivateDirectoryWide(const std::wstring& path);
 // Reads one record (size, masked content) from the payload handle into the file at path. A record of
 // size 0 or less creates no file; a file that cannot be created ends the process (message 1009, "11").
 int extractOneFile(HANDLE payload, const std::string& path);

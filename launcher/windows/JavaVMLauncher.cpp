@@ -12,6 +12,7 @@
 #include "frame/process_state.h"
 #include "frame/startup.h"
 #include "instance/single_instance.h"
+#include "windows/class_data.h"
 #include "windows/variables.h"
 
 #include "morix/config_ids.h"
@@ -306,6 +307,7 @@ DWORD WINAPI vmThread(void* parameter) {
     }
     logMessage(L"dest JVM");
     javaVm->DestroyJavaVM();
+    finishClassDataArchive();
     logMessage(L"launch done");
     return 1;
 }
@@ -314,6 +316,7 @@ DWORD WINAPI vmThread(void* parameter) {
 // the process itself.
 void JNICALL vmExitHook(jint code) {
     logMessage(L"JVM exits with %d", static_cast<int>(code));
+    finishClassDataArchive();
     cleanUpAppTempDir();
     std::fflush(nullptr);
     ExitProcess(static_cast<UINT>(code));

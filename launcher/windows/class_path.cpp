@@ -8,6 +8,7 @@
 #include "frame/fatal.h"
 #include "frame/log.h"
 #include "frame/startup.h"
+#include "windows/class_data.h"
 #include "windows/variables.h"
 
 #include "morix/config_ids.h"
@@ -50,6 +51,14 @@ bool environmentEntry(const std::string& name, std::string& text) {
         text += ';';
     }
     return true;
+}
+
+// The included archives of a directory of this run, at their stable copies when class data is shared.
+void addIncludedArchives(std::string& text, const std::string& directory) {
+    std::string found;
+    addArchivesInDirectory(found, directory, "jar");
+    addArchivesInDirectory(found, directory, "zip");
+    text += stableArchiveEntries(found);
 }
 
 } // namespace
@@ -131,10 +140,8 @@ void buildPathOptions(std::vector<std::string>& options, const ClassPathOverride
         classPath += *overrides.prepend + ";";
     }
     if (!appTempDir.empty()) {
-        addArchivesInDirectory(archiveTarget, appTempDir, "jar");
-        addArchivesInDirectory(archiveTarget, appTempDir, "zip");
-        addArchivesInDirectory(classPath, appTempDir + "\\user", "jar");
-        addArchivesInDirectory(classPath, appTempDir + "\\user", "zip");
+        addIncludedArchives(archiveTarget, appTempDir);
+        addIncludedArchives(classPath, appTempDir + "\\user");
     }
     if (launcherFlavour == flavour::kVantarock) {
         std::string installation = resolvePath(getConfigString(ids::kInstallationDirectory));

@@ -9,6 +9,7 @@
 #include "discovery/vm_library.h"
 #include "frame/log.h"
 #include "frame/process_state.h"
+#include "windows/class_data.h"
 #include "windows/variables.h"
 
 #include "morix/config_ids.h"
@@ -62,14 +63,6 @@ bool matchesPattern(std::string_view pattern, std::string_view text) {
     }
     return !text.empty() && (pattern[0] == '?' || pattern[0] == text[0]) &&
            matchesPattern(pattern.substr(1), text.substr(1));
-}
-
-int featureVersion() {
-    const VersionNumbers numbers = parseVersion(jvmVersion);
-    if (numbers.empty()) {
-        return -1;
-    }
-    return numbers[0] == 1 && numbers.size() > 1 ? numbers[1] : numbers[0];
 }
 
 ArgumentList splitExpanded(std::wstring text, bool narrowSafe) {
@@ -196,6 +189,14 @@ void fillInitArgs(VmArguments& vmArgs) {
 }
 
 } // namespace
+
+int featureVersion() {
+    const VersionNumbers numbers = parseVersion(jvmVersion);
+    if (numbers.empty()) {
+        return -1;
+    }
+    return numbers[0] == 1 && numbers.size() > 1 ? numbers[1] : numbers[0];
+}
 
 UniqueFile openDefaultOptionsFile(const std::wstring& executable, std::wstring& opened) {
     // Without a path the names would be relative to the current directory, which the caller chooses.
@@ -380,6 +381,7 @@ void assembleVmOptions(VmArguments& vmArgs, const std::vector<std::string>& laun
         expandArgumentFiles(options);
         joinModuleOptions(options);
     }
+    addClassDataOptions(options, launcherProperties.size());
     vmArgs.options = std::move(options);
     fillInitArgs(vmArgs);
 }

@@ -59,6 +59,9 @@ private:
 // the file tried last.
 UniqueFile openDefaultOptionsFile(const std::wstring& executable, std::wstring& opened);
 
+// The feature version of the runtime found (1.8 counts as 8); -1 when its version is not known.
+int featureVersion();
+
 // Replaces a module option and its value, written as two list entries, by "name=value".
 void joinModuleOptions(VmOptionList& options);
 // Expands "@file" options through the runtime's own jli.dll (when it has one).

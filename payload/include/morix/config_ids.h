@@ -48,6 +48,9 @@ inline constexpr int32_t kAddDllDirectories = 154;
 inline constexpr int32_t kVmOptions = 123; // split like a command line
 inline constexpr int32_t kReadVmOptionsFile = 166;
 inline constexpr int32_t kJArgumentsAreVmOptions = 125;
+// Non-zero: the VM starts from an application class-data archive kept in the user's cache, made by the
+// first run that has none.
+inline constexpr int32_t kClassDataSharing = 30200;
 // Version-specific option lines: a count, then for line i a condition and its options.
 inline constexpr int32_t kVersionLineCount = 10200;
 constexpr int32_t versionLineCondition(int32_t line) {

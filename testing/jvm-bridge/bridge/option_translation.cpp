@@ -12,6 +12,9 @@ constexpr std::array<std::string_view, 7> kPathListOptions = {
     "--module-path=",     "--upgrade-module-path=", "-Xbootclasspath/a:",
 };
 constexpr std::string_view kPatchModule = "--patch-module=";
+// Options whose value is one path: the class-data archives.
+constexpr std::array<std::string_view, 2> kPathOptions = {"-XX:SharedArchiveFile=",
+                                                          "-XX:ArchiveClassesAtExit="};
 
 // Options of the java command whose value is the next argument.
 enum class ValueKind { none, pathList, path, patch, other, mainModule };
@@ -80,6 +83,13 @@ std::string translateVmOption(std::string_view option, const TextMapping& mappin
     for (std::string_view prefix : kPathListOptions) {
         if (option.starts_with(prefix)) {
             return std::string(prefix) + translatePathList(option.substr(prefix.size()), mapping);
+        }
+    }
+    for (std::string_view prefix : kPathOptions) {
+        if (option.starts_with(prefix)) {
+            // A Unix path, as a test or benchmark may give one straight to the Linux VM, stays as it is.
+            const std::string_view value = option.substr(prefix.size());
+            return std::string(prefix) + (value.starts_with("/") ? mapping.text(value) : mapping.path(value));
         }
     }
     if (option.starts_with(kPatchModule)) {

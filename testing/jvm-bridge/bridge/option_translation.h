@@ -1,6 +1,7 @@
 // Options and arguments that a Windows program hands to the Java runtime, rewritten for the Linux JDK:
 // Windows paths in class path, module path and library path options become Unix paths (a ";"-list
-// becomes a ":"-list), and all other text changes only its encoding.
+// becomes a ":"-list), as do the paths of the class-data archive options, and all other text changes only
+// its encoding.
 #pragma once
 
 #include <cstdint>

@@ -30,6 +30,16 @@ TEST(OptionTranslation, PathListOptionsBecomeUnixListsAndOtherOptionsOnlyChangeE
     EXPECT_EQ(translateVmOption("--add-modules=a,b", kMarking), "T(--add-modules=a,b)");
 }
 
+TEST(OptionTranslation, ClassDataArchiveOptionsTakeOneWindowsPathAndLeaveAUnixPathAlone) {
+    EXPECT_EQ(translateVmOption("-XX:SharedArchiveFile=C:\\cache\\a;b.jsa", kMarking),
+              "-XX:SharedArchiveFile=P(C:\\cache\\a;b.jsa)");
+    EXPECT_EQ(translateVmOption("-XX:ArchiveClassesAtExit=C:\\cache\\a.tmp", kMarking),
+              "-XX:ArchiveClassesAtExit=P(C:\\cache\\a.tmp)");
+    EXPECT_EQ(translateVmOption("-XX:SharedArchiveFile=/work/a.jsa", kMarking),
+              "-XX:SharedArchiveFile=T(/work/a.jsa)");
+    EXPECT_EQ(translateVmOption("-Xshare:auto", kMarking), "T(-Xshare:auto)");
+}
+
 TEST(OptionTranslation, StackSizesFollowTheXssUnits) {
     EXPECT_EQ(stackSizeOption("-Xss512k"), 524288u);
     EXPECT_EQ(stackSizeOption("-Xss2M"), 2097152u);
