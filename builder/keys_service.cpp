@@ -80,7 +80,8 @@ const RestartField kRestartFields[] = {
     {"max_delay", ids::kServiceRestartMaxDelay, host::kDefaultRestartMaxDelaySeconds, 0,
      host::kMaxRestartDelaySeconds},
     {"limit", ids::kServiceRestartLimit, host::kDefaultRestartLimit, 0, host::kMaxRestartLimit},
-    {"window", ids::kServiceRestartWindow, host::kDefaultRestartWindowSeconds, 1, host::kMaxRestartWindowSeconds},
+    {"window", ids::kServiceRestartWindow, host::kDefaultRestartWindowSeconds, 1,
+     host::kMaxRestartWindowSeconds},
 };
 
 std::optional<std::string> readSuccessCodes(const Key& key, const toml::table& table, Encoder& out) {
@@ -94,7 +95,8 @@ std::optional<std::string> readSuccessCodes(const Key& key, const toml::table& t
         return std::nullopt;
     }
     if (codes->size() > host::kMaxSuccessCodes) {
-        out.error(node->source(), where, "expected at most " + std::to_string(host::kMaxSuccessCodes) + " codes");
+        out.error(node->source(), where,
+                  "expected at most " + std::to_string(host::kMaxSuccessCodes) + " codes");
         return std::nullopt;
     }
     std::vector<std::string> texts;
@@ -112,7 +114,8 @@ std::optional<std::string> readSuccessCodes(const Key& key, const toml::table& t
 // with their defaults, so that the launcher reads one complete policy.
 void encodeRestart(const Key& key, const toml::node& value, Encoder& out) {
     const toml::table* table = out.table(value, key.dotted());
-    if (!table || !out.onlyKeys(*table, key.dotted(), {"delay", "max_delay", "limit", "window", "success_codes"})) {
+    if (!table ||
+        !out.onlyKeys(*table, key.dotted(), {"delay", "max_delay", "limit", "window", "success_codes"})) {
         return;
     }
     std::map<int32_t, int64_t> numbers;
@@ -158,8 +161,8 @@ std::optional<std::string> decodeRestart(const Key&, Decoder& in) {
     if (!codes) {
         return std::nullopt;
     }
-    std::vector<std::string> list = codes->empty() ? std::vector<std::string>{}
-                                                   : splitAt(*codes, host::kExitCodeSeparator);
+    std::vector<std::string> list =
+        codes->empty() ? std::vector<std::string>{} : splitAt(*codes, host::kExitCodeSeparator);
     for (const std::string& code : list) {
         if (!canonicalInteger(code) || *canonicalInteger(code) < 0) {
             return std::nullopt;
@@ -198,14 +201,14 @@ void encodeEnvironment(const Key& key, const toml::node& value, Encoder& out) {
         }
         // Windows keeps names with a leading "=" for itself; a line end would split the entry.
         if (name.str().empty() || name.str().find_first_of("=\n\r") != std::string_view::npos ||
-            text->find_first_of("\n\r") != std::string::npos ||
-            text->find('\0') != std::string::npos || name.str().find('\0') != std::string_view::npos) {
+            text->find_first_of("\n\r") != std::string::npos || text->find('\0') != std::string::npos ||
+            name.str().find('\0') != std::string_view::npos) {
             out.error(node.source(), where, "a variable's name holds no '=' and neither holds a line end",
                       "give each variable a name of letters, digits and '_'");
             return;
         }
-        lines += (lines.empty() ? "" : std::string(1, host::kEnvironmentSeparator)) + std::string(name.str()) +
-                 "=" + *text;
+        lines += (lines.empty() ? "" : std::string(1, host::kEnvironmentSeparator)) +
+                 std::string(name.str()) + "=" + *text;
     }
     std::optional<std::u16string> wide = payload::utf8ToUtf16(lines);
     if (!wide || wide->size() > key.limit) {
@@ -231,7 +234,8 @@ std::optional<std::string> decodeEnvironment(const Key& key, Decoder& in) {
             return std::nullopt;
         }
         previous = name;
-        entries.push_back((isBareName(name) ? name : tomlString(name)) + " = " + tomlString(line.substr(equals + 1)));
+        entries.push_back((isBareName(name) ? name : tomlString(name)) + " = " +
+                          tomlString(line.substr(equals + 1)));
     }
     in.take(key.id());
     return "{ " + join(entries, ", ") + " }";
@@ -256,8 +260,10 @@ std::optional<std::string> decodeBoundedInteger(const Key&, Decoder& in) {
 }
 
 Key integerKey(std::string_view name, std::string_view type, std::string_view defaultText,
-               std::string_view meaning, std::string_view example, int32_t id, EncodeFn encode, DecodeFn decode) {
-    return withId(plainKey("service", name, type, defaultText, meaning, example, encode, decode), id, example);
+               std::string_view meaning, std::string_view example, int32_t id, EncodeFn encode,
+               DecodeFn decode) {
+    return withId(plainKey("service", name, type, defaultText, meaning, example, encode, decode), id,
+                  example);
 }
 
 // The rows, in the order of the reference.

@@ -327,9 +327,10 @@ MORIX_LOG = "yes"
     EXPECT_EQ(narrow(p, kServiceLogDaily), "<absent>");
     expectRoundTrip(p);
     NamedForm form = namedForm(p, std::string(kJarContent));
-    EXPECT_NE(form.text.find("restart = { delay = 90, max_delay = 90, limit = 2, window = 600, success_codes = "
-                             "[0, 3] }"),
-              std::string::npos)
+    EXPECT_NE(
+        form.text.find("restart = { delay = 90, max_delay = 90, limit = 2, window = 600, success_codes = "
+                       "[0, 3] }"),
+        std::string::npos)
         << form.text;
     EXPECT_NE(form.text.find("environment = { \"APP HOME\" = "), std::string::npos) << form.text;
 
@@ -350,10 +351,13 @@ MORIX_LOG = "yes"
 
 TEST(KeyTable, TheServiceHostsKeysRefuseWhatTheHostCouldNotHoldTo) {
     const std::pair<const char*, const char*> cases[] = {
-        {"[service]\nrestart = { delay = 30, max_delay = 10 }\n", "service.restart: max_delay is shorter than delay"},
+        {"[service]\nrestart = { delay = 30, max_delay = 10 }\n",
+         "service.restart: max_delay is shorter than delay"},
         {"[service]\nrestart = { dealy = 3 }\n", "unknown key 'dealy'; did you mean 'delay'?"},
-        {"[service]\nrestart = { delay = 7200 }\n", "service.restart.delay: expected a whole number from 0 to 3600"},
-        {"[service]\nrestart = { success_codes = [-1] }\n", "service.restart.success_codes: expected a whole number"},
+        {"[service]\nrestart = { delay = 7200 }\n",
+         "service.restart.delay: expected a whole number from 0 to 3600"},
+        {"[service]\nrestart = { success_codes = [-1] }\n",
+         "service.restart.success_codes: expected a whole number"},
         {"[service]\nrestart = 5\n", "service.restart: expected a table"},
         {"[service.environment]\nA = 1\n", "service.environment.A: expected a string"},
         {"[service.environment]\n\"A=B\" = \"x\"\n", "a variable's name holds no '='"},

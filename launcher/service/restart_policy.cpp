@@ -17,7 +17,8 @@ namespace {
 std::optional<ULONGLONG> boundedNumber(std::string_view text, ULONGLONG min, ULONGLONG max) {
     ULONGLONG value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < min || value > max) {
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < min ||
+        value > max) {
         return std::nullopt;
     }
     return value;
@@ -63,8 +64,8 @@ std::optional<RestartPolicy> readRestartPolicy() {
         return std::nullopt;
     }
     using namespace service_host;
-    const auto delay = configuredNumber(ids::kServiceRestartDelay, kDefaultRestartDelaySeconds, 0,
-                                        kMaxRestartDelaySeconds);
+    const auto delay =
+        configuredNumber(ids::kServiceRestartDelay, kDefaultRestartDelaySeconds, 0, kMaxRestartDelaySeconds);
     const auto maxDelay = configuredNumber(ids::kServiceRestartMaxDelay, kDefaultRestartMaxDelaySeconds, 0,
                                            kMaxRestartDelaySeconds);
     const auto limit = configuredNumber(ids::kServiceRestartLimit, kDefaultRestartLimit, 0, kMaxRestartLimit);

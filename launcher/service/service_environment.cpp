@@ -36,7 +36,8 @@ size_t applyServiceEnvironment() {
         return 0;
     }
     size_t set = 0;
-    for (auto& [name, value] : parseServiceEnvironment(getConfigWideString(ids::kServiceEnvironment, kValueCapacity))) {
+    for (auto& [name, value] :
+         parseServiceEnvironment(getConfigWideString(ids::kServiceEnvironment, kValueCapacity))) {
         expandVariables(value, false);
         if (SetEnvironmentVariableW(name.c_str(), value.c_str())) {
             ++set;

@@ -35,8 +35,6 @@ constexpr DWORD kHostEndGraceMs = 10000;
 constexpr DWORD kStopProgressMs = 10000;
 // A child ended through its handle is waited for this long before the service is reported stopped anyway.
 constexpr DWORD kTerminateWaitMs = 5000;
-// The child's output is read in pieces of this size.
-constexpr DWORD kOutputReadSize = 64 * 1024;
 
 SRWLOCK statusLock = SRWLOCK_INIT;
 std::atomic<bool> hostEnding{false};
@@ -516,15 +514,8 @@ int childStopTimeoutSeconds(const std::vector<std::string>& vmOptions) {
 DWORD WINAPI consumeOutput(LPVOID readHandle) {
     UniqueHandle output(static_cast<HANDLE>(readHandle));
     logMessage(L"consuming output");
-    std::string buffer(kOutputReadSize, '\0');
-    DWORD bytesRead = 0;
-    while (ReadFile(output.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &bytesRead, nullptr) &&
-           bytesRead > 0) {
-        // Without an output log the child's output reaches neither the log nor any file.
-        if (outputLog != nullptr) {
-            outputLog->write(buffer.data(), bytesRead);
-        }
-    }
+    // Without an output log the child's output reaches neither the log nor any file.
+    pumpOutput(output.get(), outputLog);
     logMessage(L"consuming output done");
     return 0;
 }

@@ -50,7 +50,8 @@ ULONGLONG configuredNumber(int32_t id, long long fallback, long long min, long l
     char* end = nullptr;
     const long long value = std::strtoll(text.c_str(), &end, 10);
     if (text.empty() || *end != '\0' || value < min || value > max) {
-        logError(L"the service log setting %d is \"%S\"; using %lld", static_cast<int>(id), text.c_str(), fallback);
+        logError(L"the service log setting %d is \"%S\"; using %ld", static_cast<int>(id), text.c_str(),
+                 static_cast<long>(fallback));
         return static_cast<ULONGLONG>(fallback);
     }
     return static_cast<ULONGLONG>(value);
@@ -73,7 +74,20 @@ bool prepareDirectory(const std::wstring& directory) {
     return true;
 }
 
+// The child's output is read in pieces of this size.
+constexpr DWORD kOutputReadSize = 64 * 1024;
+
 } // namespace
+
+void pumpOutput(HANDLE readEnd, ServiceLog* log) {
+    std::string buffer(kOutputReadSize, '\0');
+    DWORD bytesRead = 0;
+    while (ReadFile(readEnd, buffer.data(), kOutputReadSize, &bytesRead, nullptr) && bytesRead > 0) {
+        if (log != nullptr) {
+            log->write(buffer.data(), bytesRead);
+        }
+    }
+}
 
 DWORD localDay() {
     SYSTEMTIME now{};
@@ -102,11 +116,13 @@ std::optional<ServiceLogSettings> readServiceLogSettings() {
     using namespace service_host;
     ServiceLogSettings settings;
     settings.directory = resolvePathWide(directory, false);
-    settings.maxSize = configuredNumber(ids::kServiceLogMaxSize, kDefaultLogMaxSize, kMinLogMaxSize, kMaxLogMaxSize);
+    settings.maxSize =
+        configuredNumber(ids::kServiceLogMaxSize, kDefaultLogMaxSize, kMinLogMaxSize, kMaxLogMaxSize);
     settings.keep = static_cast<int>(configuredNumber(ids::kServiceLogKeep, kDefaultLogKeep, 0, kMaxLogKeep));
     settings.daily = getConfigInt(ids::kServiceLogDaily) != 0;
     logMessage(L"the child's output goes to %s, rotated at %lu bytes%s, %d kept", settings.directory.c_str(),
-               static_cast<unsigned long>(settings.maxSize), settings.daily ? L" and daily" : L"", settings.keep);
+               static_cast<unsigned long>(settings.maxSize), settings.daily ? L" and daily" : L"",
+               settings.keep);
     return settings;
 }
 
@@ -131,10 +147,10 @@ bool ServiceLog::openCurrent() {
         return false;
     }
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file_.get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        info.nNumberOfLinks > 1) {
-        logError(L"%s is a link or could not be examined (error %lu); the child's output is discarded", path.c_str(),
-                 GetLastError());
+    if (!GetFileInformationByHandle(file_.get(), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || info.nNumberOfLinks > 1) {
+        logError(L"%s is a link or could not be examined (error %lu); the child's output is discarded",
+                 path.c_str(), GetLastError());
         file_.reset();
         return false;
     }
@@ -142,13 +158,6 @@ bool ServiceLog::openCurrent() {
     rotateAt_ = settings_.maxSize;
     atLineStart_ = true;
     return true;
-}
-
-bool ServiceLog::rotationDue(DWORD today) const {
-    if (size_ == 0) {
-        return false;
-    }
-    return size_ >= rotateAt_ || (settings_.daily && day_ != 0 && today != day_);
 }
 
 // Moves service.<keep-1>.log to service.<keep>.log and so on down to service.1.log, the oldest removed

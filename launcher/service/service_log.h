@@ -60,6 +60,9 @@ private:
     SRWLOCK lock_ = SRWLOCK_INIT;
 };
 
+// Reads the pipe to its end, writing what it reads to the log (none: discarding it).
+void pumpOutput(HANDLE readEnd, ServiceLog* log);
+
 // The local date as yyyymmdd.
 DWORD localDay();
 

@@ -1,6 +1,7 @@
 // The service host's restart policy, output log and environment, without a service control manager.
 #include "harness/harness.h"
 
+#include "common/handles.h"
 #include "config/payload.h"
 #include "service/restart_policy.h"
 #include "service/service_environment.h"
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 
@@ -132,7 +134,8 @@ TEST(ServiceLog, RotationKeepsEveryLineOnceWholeInOneFileAndDropsOnlyPastTheKept
         EXPECT_LE(readFile(files[n]).size(), 1024u) << n;
     }
     // The newest lines are all there, each once and in order across service.3 .. service.1, service.log.
-    const std::string kept = readFile(files[3]) + readFile(files[2]) + readFile(files[1]) + readFile(files[0]);
+    const std::string kept =
+        readFile(files[3]) + readFile(files[2]) + readFile(files[1]) + readFile(files[0]);
     EXPECT_EQ(all.substr(all.size() - kept.size()), kept);
     for (const auto& [line, count] : linesIn(files)) {
         EXPECT_EQ(count, 1) << line;
@@ -196,7 +199,8 @@ TEST(ServiceEnvironment, EntriesAreSetWithLauncherVariablesExpandedAndNamelessOn
     EXPECT_EQ(parseServiceEnvironment(L"A=1\n=bad\nB=x=y\nC="),
               (EnvironmentEntries{{L"A", L"1"}, {L"B", L"x=y"}, {L"C", L""}}));
     PayloadIds ids;
-    ids.setWide(ids::kServiceEnvironment, L"MORIX_TEST_SVC_A=in ${MORIX_TEST_SVC_BASE}\nMORIX_TEST_SVC_B=two");
+    ids.setWide(ids::kServiceEnvironment,
+                L"MORIX_TEST_SVC_A=in ${MORIX_TEST_SVC_BASE}\nMORIX_TEST_SVC_B=two");
     SetEnvironmentVariableW(L"MORIX_TEST_SVC_BASE", L"base");
     EXPECT_EQ(applyServiceEnvironment(), 2u);
     wchar_t value[64] = {};
