@@ -95,7 +95,7 @@ double throughHost(const std::wstring& work) {
     }
     ServiceLog log({logs, 10 << 20, 5, false});
     Pipe pipe;
-    if (createPipe(pipe, ChildEnd::Write) || !log.open()) {
+    if (createPipe(pipe, ChildEnd::Write, kLoggedOutputPipeSize) || !log.open()) {
         std::fprintf(stderr, "no pipe or log\n");
         return 0;
     }

@@ -119,6 +119,9 @@ bool appendArgument(std::wstring& line, const std::wstring& argument) {
     return true;
 }
 
+// The child's output log, when one is configured; the output consumers write to it.
+ServiceLog* outputLog = nullptr;
+
 // The host's pipes to the child: the child writes into output and reads input. The ends the host keeps
 // are not inheritable; the write end of the child's input goes to shutdownPipe.
 struct ChildPipes {
@@ -126,8 +129,9 @@ struct ChildPipes {
     Pipe input;
 };
 
-bool createChildPipes(ChildPipes& pipes) {
-    if (SystemError error = createPipe(pipes.output, ChildEnd::Write)) {
+bool createChildPipes(ChildPipes& pipes, bool outputKept) {
+    if (SystemError error =
+            createPipe(pipes.output, ChildEnd::Write, outputKept ? kLoggedOutputPipeSize : 0)) {
         logError(L"%S error (%d)", error.call, static_cast<int>(error.code));
         return false;
     }
@@ -243,14 +247,11 @@ bool awaitChild(HANDLE process, DWORD stopBoundMs) {
     return false;
 }
 
-// The child's output log, when one is configured; the output consumers write to it.
-ServiceLog* outputLog = nullptr;
-
 // Starts the child with fresh pipes and a consumer for its output; an empty owner (logged) on failure.
 ChildProcess launchChild(const std::wstring& commandLine) {
     ChildPipes pipes;
     ChildProcess child;
-    if (createChildPipes(pipes)) {
+    if (createChildPipes(pipes, outputLog != nullptr)) {
         child = startChild(commandLine, pipes);
     }
     if (!child) {

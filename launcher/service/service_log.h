@@ -60,6 +60,9 @@ private:
     SRWLOCK lock_ = SRWLOCK_INIT;
 };
 
+// A child whose output is kept writes into a pipe of this size: fewer, larger reads keep up with it.
+inline constexpr DWORD kLoggedOutputPipeSize = 1024 * 1024;
+
 // Reads the pipe to its end, writing what it reads to the log (none: discarding it).
 void pumpOutput(HANDLE readEnd, ServiceLog* log);
 
