@@ -290,6 +290,7 @@ bool restartChild(RestartTracker& restarts, DWORD exitCode, const std::wstring& 
                      static_cast<unsigned long>(restarts.policy().windowMs / 1000));
             return false;
         }
+        shutdownPipe.close();
         logMessage(L"the child ended without a stop request (exit code %lu): restart %d in %lu ms", code,
                    static_cast<int>(decision.attempt), decision.delayMs);
         if (!awaitRestartDelay(decision.delayMs)) {
@@ -383,6 +384,7 @@ ShutdownChannel::~ShutdownChannel() {
 }
 
 void ShutdownChannel::open(UniqueHandle writeEnd) {
+    idle_ = false;
     UniqueHandle previous(writeEnd_.exchange(writeEnd.release()));
     // A request that came before the pipe existed found nothing to write to: it is sent now. Whoever
     // takes the write end first sends it, so the line goes out once.
@@ -394,6 +396,11 @@ void ShutdownChannel::open(UniqueHandle writeEnd) {
     }
 }
 
+void ShutdownChannel::close() {
+    idle_ = true;
+    UniqueHandle left(writeEnd_.exchange(nullptr));
+}
+
 void ShutdownChannel::send(int code) {
     logMessage(L"sending shutdown1 %d", code);
     requestedCode_.store(code & 0xFF);
@@ -401,6 +408,10 @@ void ShutdownChannel::send(int code) {
 }
 
 void ShutdownChannel::write(UniqueHandle writeEnd, int code) {
+    if (!writeEnd && idle_) {
+        logMessage(L"no child is running: the shutdown goes to none");
+        return;
+    }
     const std::string message = formatNarrow("%d\n", code);
     DWORD written = 0;
     const bool sent = writeEnd && WriteFile(writeEnd.get(), message.data(),

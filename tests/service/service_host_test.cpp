@@ -274,5 +274,7 @@ TEST_F(ServiceHostTest, AStopDuringTheRestartDelayEndsTheServiceAtOnceAndStartsN
     const std::string log = hostLogContaining(waiting);
     EXPECT_TRUE(contains(log, "] a stop came during the restart delay: no restart\n")) << log;
     EXPECT_TRUE(contains(log, "] service stopped set\n")) << log;
+    EXPECT_TRUE(contains(log, "] no child is running: the shutdown goes to none\n")) << log;
+    EXPECT_FALSE(contains(log, "ERROR")) << log;
     EXPECT_FALSE(pathExists(dir_.file(L"child-started.txt")));
 }
