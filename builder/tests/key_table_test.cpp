@@ -346,3 +346,79 @@ TEST(KeyTable, TheExecutableTableGivesTheLauncherResourcesAndNoIds) {
     EXPECT_EQ(narrow(*c.payload, 128), "S");  // and nothing of it reaches the payload
     EXPECT_EQ(c.payload->strings.size(), 3u); // 128, 2002, 2003
 }
+
+TEST(KeyTable, TheServiceHostsRestartEnvironmentAndLogKeysReachTheirIdsInBothTableForms) {
+    using namespace morix::ids;
+    // A [service.restart] table that leaves fields out gets the defaults; max_delay follows a long delay.
+    Configuration c = read(R"(
+[service]
+log = "var/logs"
+log_max_size = 4096
+log_keep = 0
+[service.restart]
+delay = 90
+limit = 2
+success_codes = [0, 3]
+[service.environment]
+MORIX_LOG = "yes"
+"APP HOME" = "%MORIX_EXEDIR%\\app"
+)");
+    ASSERT_TRUE(c.payload) << errors(c);
+    const auto& p = *c.payload;
+    EXPECT_EQ(narrow(p, kServiceRestartDelay), "90");
+    EXPECT_EQ(narrow(p, kServiceRestartMaxDelay), "90");
+    EXPECT_EQ(narrow(p, kServiceRestartLimit), "2");
+    EXPECT_EQ(narrow(p, kServiceRestartWindow), "600");
+    EXPECT_EQ(narrow(p, kServiceRestartSuccessCodes), "0,3");
+    EXPECT_EQ(wide(p, kServiceEnvironment), "APP HOME=%MORIX_EXEDIR%\\app\nMORIX_LOG=yes");
+    EXPECT_EQ(narrow(p, kServiceLogDirectory), "var\\logs");
+    EXPECT_EQ(narrow(p, kServiceLogMaxSize), "4096");
+    EXPECT_EQ(narrow(p, kServiceLogKeep), "0");
+    EXPECT_EQ(narrow(p, kServiceLogDaily), "<absent>");
+    expectRoundTrip(p);
+    NamedForm form = namedForm(p, std::string(kJarContent));
+    EXPECT_NE(
+        form.text.find("restart = { delay = 90, max_delay = 90, limit = 2, window = 600, success_codes = "
+                       "[0, 3] }"),
+        std::string::npos)
+        << form.text;
+    EXPECT_NE(form.text.find("environment = { \"APP HOME\" = "), std::string::npos) << form.text;
+
+    // The same policy inline, and an empty list: every exit code then counts as a failure.
+    Configuration inline_ = read("[service]\nrestart = { delay = 1, success_codes = [] }\n");
+    ASSERT_TRUE(inline_.payload) << errors(inline_);
+    EXPECT_EQ(narrow(*inline_.payload, kServiceRestartMaxDelay), "60");
+    EXPECT_EQ(narrow(*inline_.payload, kServiceRestartSuccessCodes), "");
+    expectRoundTrip(*inline_.payload);
+
+    // A launcher without these keys carries none of their ids.
+    Configuration none = read("[service]\nname = \"Svc\"\n");
+    ASSERT_TRUE(none.payload) << errors(none);
+    for (int32_t id = 30150; id < 30200; ++id) {
+        EXPECT_EQ(narrow(*none.payload, id), "<absent>") << id;
+    }
+}
+
+TEST(KeyTable, TheServiceHostsKeysRefuseWhatTheHostCouldNotHoldTo) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"[service]\nrestart = { delay = 30, max_delay = 10 }\n",
+         "service.restart: max_delay is shorter than delay"},
+        {"[service]\nrestart = { dealy = 3 }\n", "unknown key 'dealy'; did you mean 'delay'?"},
+        {"[service]\nrestart = { delay = 7200 }\n",
+         "service.restart.delay: expected a whole number from 0 to 3600"},
+        {"[service]\nrestart = { success_codes = [-1] }\n",
+         "service.restart.success_codes: expected a whole number"},
+        {"[service]\nrestart = 5\n", "service.restart: expected a table"},
+        {"[service.environment]\nA = 1\n", "service.environment.A: expected a string"},
+        {"[service.environment]\n\"A=B\" = \"x\"\n", "a variable's name holds no '='"},
+        {"[service.environment]\nA = \"two\\nlines\"\n", "neither holds a line end"},
+        {"[service]\nlog_max_size = 10\n", "service.log_max_size: expected a whole number from 1024"},
+        {"[service]\nlog_keep = 101\n", "service.log_keep: expected a whole number from 0 to 100"},
+        {"[service]\nlog = \"\"\n", "service.log: expected a path"},
+    };
+    for (const auto& [text, finding] : cases) {
+        Configuration config = read(text);
+        EXPECT_FALSE(config.payload) << text;
+        EXPECT_NE(errors(config).find(finding), std::string::npos) << text << "\n" << errors(config);
+    }
+}

@@ -8,9 +8,9 @@ constexpr DWORD kEndedChildWaitMs = 5000;
 
 } // namespace
 
-SystemError createPipe(Pipe& pipe, ChildEnd childEnd) {
+SystemError createPipe(Pipe& pipe, ChildEnd childEnd, DWORD bufferSize) {
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    if (!CreatePipe(pipe.read.receive(), pipe.write.receive(), &inheritable, 0)) {
+    if (!CreatePipe(pipe.read.receive(), pipe.write.receive(), &inheritable, bufferSize)) {
         return {"CreatePipe", GetLastError()};
     }
     const HANDLE kept = childEnd == ChildEnd::Read ? pipe.write.get() : pipe.read.get();

@@ -29,7 +29,8 @@ struct Pipe {
 
 enum class ChildEnd { Read, Write };
 
-SystemError createPipe(Pipe& pipe, ChildEnd childEnd);
+// bufferSize 0: the system's default size.
+SystemError createPipe(Pipe& pipe, ChildEnd childEnd, DWORD bufferSize = 0);
 
 // How a child is started. Empty strings leave the choice to Windows: the program is then the first
 // token of the command line, and the working directory this process's own.

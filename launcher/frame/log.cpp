@@ -152,6 +152,15 @@ void logError(const wchar_t* format, ...) {
     va_end(args);
 }
 
+void reconsiderLog() {
+    LogState& state = logState();
+    EnterCriticalSection(&state.lock);
+    if (state.path.empty()) {
+        state.setUpDone = false;
+    }
+    LeaveCriticalSection(&state.lock);
+}
+
 std::optional<std::wstring> getLogFilePath() {
     LogState& state = logState();
     EnterCriticalSection(&state.lock);

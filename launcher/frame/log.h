@@ -12,6 +12,9 @@ namespace morix {
 void logMessage(const wchar_t* format, ...);
 // The same with "ERROR: " before the message.
 void logError(const wchar_t* format, ...);
+// A log that is off looks at the variables again at its next line (after the process has set its own
+// environment); a log that is on stays as it is.
+void reconsiderLog();
 // The log file, or none while the log is off.
 std::optional<std::wstring> getLogFilePath();
 

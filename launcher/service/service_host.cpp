@@ -5,6 +5,9 @@
 #include "config/temp_cleanup.h"
 #include "frame/log.h"
 #include "frame/process_state.h"
+#include "service/restart_policy.h"
+#include "service/service_environment.h"
+#include "service/service_log.h"
 #include "windows/vm_options.h"
 
 #include "morix/stop_timeout.h"
@@ -116,6 +119,9 @@ bool appendArgument(std::wstring& line, const std::wstring& argument) {
     return true;
 }
 
+// The child's output log, when one is configured; the output consumers write to it.
+ServiceLog* outputLog = nullptr;
+
 // The host's pipes to the child: the child writes into output and reads input. The ends the host keeps
 // are not inheritable; the write end of the child's input goes to shutdownPipe.
 struct ChildPipes {
@@ -123,8 +129,9 @@ struct ChildPipes {
     Pipe input;
 };
 
-bool createChildPipes(ChildPipes& pipes) {
-    if (SystemError error = createPipe(pipes.output, ChildEnd::Write)) {
+bool createChildPipes(ChildPipes& pipes, bool outputKept) {
+    if (SystemError error =
+            createPipe(pipes.output, ChildEnd::Write, outputKept ? kLoggedOutputPipeSize : 0)) {
         logError(L"%S error (%d)", error.call, static_cast<int>(error.code));
         return false;
     }
@@ -240,15 +247,82 @@ bool awaitChild(HANDLE process, DWORD stopBoundMs) {
     return false;
 }
 
-// Waits for the child, reports the end of the service when it was asked for or the child ended cleanly,
-// and ends the host at once: nothing in this process may run after the service has stopped.
-[[noreturn]] void superviseChild(UniqueHandle process, UniqueHandle thread, DWORD stopBoundMs) {
-    const bool endedByHost = !awaitChild(process.get(), stopBoundMs);
-    DWORD exitCode = 0;
-    if (!GetExitCodeProcess(process.get(), &exitCode)) {
-        exitCode = 0;
+// Starts the child with fresh pipes and a consumer for its output; an empty owner (logged) on failure.
+ChildProcess launchChild(const std::wstring& commandLine) {
+    ChildPipes pipes;
+    ChildProcess child;
+    if (createChildPipes(pipes, outputLog != nullptr)) {
+        child = startChild(commandLine, pipes);
     }
-    logMessage(L"process terminated with exit code %d", static_cast<int>(exitCode));
+    if (!child) {
+        return child;
+    }
+    // The child holds its own copies now; the host's would keep the output pipe from ever ending.
+    pipes.output.write.reset();
+    pipes.input.read.reset();
+    startOutputConsumer(std::move(pipes.output.read));
+    return child;
+}
+
+bool stopWasRequested() {
+    return WaitForSingleObject(stopRequested(), 0) == WAIT_OBJECT_0;
+}
+
+// Waits out the delay before a restart; false when a stop came meanwhile. The service stays running
+// throughout, so that the manager passes a stop on at once (it refuses one to a service start pending).
+bool awaitRestartDelay(DWORD delayMs) {
+    return WaitForSingleObject(stopRequested(), delayMs) == WAIT_TIMEOUT;
+}
+
+// Replaces a child that failed, as the policy says: true with the new child in `child`, false when the
+// service is to end (a success code, the policy's limit, a stop during the delay).
+bool restartChild(RestartTracker& restarts, DWORD exitCode, const std::wstring& commandLine,
+                  ChildProcess& child) {
+    for (DWORD code = exitCode;;) {
+        const RestartDecision decision = restarts.childEnded(code, GetTickCount64());
+        if (decision.action == ChildEndAction::EndService) {
+            logMessage(L"exit code %lu counts as success: the service ends", code);
+            return false;
+        }
+        if (decision.action == ChildEndAction::GiveUp) {
+            logError(L"the child failed again after %d restarts within %lu s: giving up",
+                     static_cast<int>(decision.attempt),
+                     static_cast<unsigned long>(restarts.policy().windowMs / 1000));
+            return false;
+        }
+        shutdownPipe.close();
+        logMessage(L"the child ended without a stop request (exit code %lu): restart %d in %lu ms", code,
+                   static_cast<int>(decision.attempt), decision.delayMs);
+        if (!awaitRestartDelay(decision.delayMs)) {
+            logMessage(L"a stop came during the restart delay: no restart");
+            return false;
+        }
+        // What the ended child left in the temporary root goes before the new one starts.
+        removeStaleTempDirs();
+        reportStatus([](SERVICE_STATUS& status) {
+            status.dwCurrentState = SERVICE_START_PENDING;
+            ++status.dwCheckPoint;
+        });
+        child = launchChild(commandLine);
+        reportStatus([](SERVICE_STATUS& status) {
+            if (status.dwCurrentState == SERVICE_START_PENDING) {
+                status.dwCurrentState = SERVICE_RUNNING;
+                status.dwCheckPoint = 0;
+            }
+        });
+        if (child) {
+            logMessage(L"restarted the child (restart %d)", static_cast<int>(decision.attempt));
+            return true;
+        }
+        // A child that cannot be started counts as one more failure.
+        code = kChildStartFailure;
+    }
+}
+
+// Reports the end of the service when it was asked for or the child ended with a success code, and
+// ends the host at once: nothing in this process may run after the service has stopped. Otherwise the
+// host ends without a stopped report, and the manager sees a failed service (its recovery may act).
+[[noreturn]] void endService(bool endedByHost, bool success) {
     // Set before the report below, which lets the dispatcher return on the main thread.
     hostEnding = true;
     if (endedByHost) {
@@ -262,16 +336,45 @@ bool awaitChild(HANDLE process, DWORD stopBoundMs) {
         logMessage(
             L"service stopped: the host ended the child after the stop bound (service-specific code %lu)",
             kStopBoundExceeded);
-    } else if (exitCode == 0 || currentState() == SERVICE_STOP_PENDING) {
+    } else if (success || currentState() == SERVICE_STOP_PENDING) {
         if (!reportState(SERVICE_STOPPED)) {
             logError(L"SetServiceStatus 10 failed %d", static_cast<int>(GetLastError()));
         }
         logMessage(L"service stopped set");
     }
-    process.reset();
-    thread.reset();
     logMessage(L"exiting");
     endHost();
+}
+
+// Waits for the child, restarts it as the restart policy says (when there is one), and ends the service
+// with the last child.
+[[noreturn]] void superviseChild(ChildProcess child, const std::wstring& commandLine, DWORD stopBoundMs,
+                                 std::optional<RestartTracker> restarts) {
+    for (;;) {
+        const bool endedByHost = !awaitChild(child.process.get(), stopBoundMs);
+        DWORD exitCode = 0;
+        if (!GetExitCodeProcess(child.process.get(), &exitCode)) {
+            exitCode = 0;
+        }
+        logMessage(L"process terminated with exit code %d", static_cast<int>(exitCode));
+        child = ChildProcess{};
+        if (!restarts || endedByHost || stopWasRequested() ||
+            !restartChild(*restarts, exitCode, commandLine, child)) {
+            endService(endedByHost, restarts ? restarts->isSuccess(exitCode) : exitCode == 0);
+        }
+    }
+}
+
+// The output log, when configured and it can be opened; otherwise the output is discarded.
+void openOutputLog() {
+    if (std::optional<ServiceLogSettings> settings = readServiceLogSettings()) {
+        auto* log = new ServiceLog(std::move(*settings)); // lives until the host ends
+        if (log->open()) {
+            outputLog = log;
+        } else {
+            delete log;
+        }
+    }
 }
 
 } // namespace
@@ -281,6 +384,7 @@ ShutdownChannel::~ShutdownChannel() {
 }
 
 void ShutdownChannel::open(UniqueHandle writeEnd) {
+    idle_ = false;
     UniqueHandle previous(writeEnd_.exchange(writeEnd.release()));
     // A request that came before the pipe existed found nothing to write to: it is sent now. Whoever
     // takes the write end first sends it, so the line goes out once.
@@ -292,6 +396,11 @@ void ShutdownChannel::open(UniqueHandle writeEnd) {
     }
 }
 
+void ShutdownChannel::close() {
+    idle_ = true;
+    UniqueHandle left(writeEnd_.exchange(nullptr));
+}
+
 void ShutdownChannel::send(int code) {
     logMessage(L"sending shutdown1 %d", code);
     requestedCode_.store(code & 0xFF);
@@ -299,6 +408,10 @@ void ShutdownChannel::send(int code) {
 }
 
 void ShutdownChannel::write(UniqueHandle writeEnd, int code) {
+    if (!writeEnd && idle_) {
+        logMessage(L"no child is running: the shutdown goes to none");
+        return;
+    }
     const std::string message = formatNarrow("%d\n", code);
     DWORD written = 0;
     const bool sent = writeEnd && WriteFile(writeEnd.get(), message.data(),
@@ -413,12 +526,8 @@ int childStopTimeoutSeconds(const std::vector<std::string>& vmOptions) {
 DWORD WINAPI consumeOutput(LPVOID readHandle) {
     UniqueHandle output(static_cast<HANDLE>(readHandle));
     logMessage(L"consuming output");
-    std::string buffer(kBufferSize, '\0');
-    DWORD bytesRead = 0;
-    while (ReadFile(output.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &bytesRead, nullptr) &&
-           bytesRead > 0) {
-        // Discarded: the child's output reaches neither the log nor any file.
-    }
+    // Without an output log the child's output reaches neither the log nor any file.
+    pumpOutput(output.get(), outputLog);
     logMessage(L"consuming output done");
     return 0;
 }
@@ -452,6 +561,8 @@ void WINAPI serviceControlHandler(DWORD control) {
 }
 
 void WINAPI serviceMain(DWORD argc, LPWSTR* argv) {
+    // First: the environment may switch on the host's own log.
+    applyServiceEnvironment();
     logMessage(L"service main");
     resetStatus();
     serviceName = chooseServiceName(argc, argv);
@@ -477,19 +588,19 @@ void WINAPI serviceMain(DWORD argc, LPWSTR* argv) {
     std::optional<std::wstring> commandLine =
         buildChildCommandLine(ownArguments, serviceName, startParameters);
     const DWORD stopBoundMs = childStopBoundMs(ownArguments, startParameters);
-    ChildPipes pipes;
+    std::optional<RestartTracker> restarts;
+    if (std::optional<RestartPolicy> policy = readRestartPolicy()) {
+        restarts.emplace(std::move(*policy));
+    }
+    openOutputLog();
     ChildProcess child;
-    if (commandLine && createChildPipes(pipes)) {
-        child = startChild(*commandLine, pipes);
+    if (commandLine) {
+        child = launchChild(*commandLine);
     }
     if (!child) {
         reportChildStartFailure();
         return;
     }
-    // The child holds its own copies now; the host's would keep the output pipe from ever ending.
-    pipes.output.write.reset();
-    pipes.input.read.reset();
-    startOutputConsumer(std::move(pipes.output.read));
 
     // A stop that came while the child was being started stays pending: the child has its line already.
     reportStatus([](SERVICE_STATUS& status) {
@@ -499,7 +610,7 @@ void WINAPI serviceMain(DWORD argc, LPWSTR* argv) {
     });
     logMessage(L"registering ConsoleCtrlHandler");
     SetConsoleCtrlHandler(consoleCtrlHandler, TRUE);
-    superviseChild(std::move(child.process), std::move(child.thread), stopBoundMs);
+    superviseChild(std::move(child), *commandLine, stopBoundMs, std::move(restarts));
 }
 
 } // namespace morix

@@ -32,6 +32,9 @@ public:
     ShutdownChannel& operator=(const ShutdownChannel&) = delete;
 
     void open(UniqueHandle writeEnd);
+    // Closes the write end of a child that has ended: until the next open, a shutdown finds no child and
+    // is only logged.
+    void close();
     // Writes "<code>\n" and closes the write end; a later call finds no write end and writes nothing.
     void send(int code);
 
@@ -40,6 +43,7 @@ private:
 
     std::atomic<HANDLE> writeEnd_{nullptr};
     std::atomic<int> requestedCode_{-1};
+    std::atomic<bool> idle_{false};
 };
 
 extern ShutdownChannel shutdownPipe;

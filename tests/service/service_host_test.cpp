@@ -2,6 +2,8 @@
 // its child follows a script and records what the host gave it.
 #include "service_fixture.h"
 
+#include "morix/config_ids.h"
+
 #include <cstdlib>
 
 using namespace morix::test;
@@ -246,4 +248,33 @@ TEST_F(ServiceHostTest, AChildThatIgnoresTheStopIsEndedAtTheBoundAndTheServiceSa
           "] exiting\n"}) {
         EXPECT_TRUE(contains(log, line)) << line << "\n" << log;
     }
+}
+
+TEST_F(ServiceHostTest, AStopDuringTheRestartDelayEndsTheServiceAtOnceAndStartsNoOtherChild) {
+    const std::wstring name = uniqueName();
+    Payload p = named(name);
+    p.strings.emplace_back(morix::ids::kServiceRestartDelay, "60");
+    const std::wstring probe = makeServiceProbe(p);
+    writeScript(probe, "until=none\nexit=3\n");
+    installAndStart(probe);
+    const std::string waiting = "the child ended without a stop request (exit code 3): restart 1 in 60000 ms";
+    ASSERT_TRUE(waitUntil(20000, [&] { return !hostLogContaining(waiting).empty(); })) << hostLogs();
+    forgetChildFiles(probe);
+    // Running while it waits: the manager passes the stop on.
+    EXPECT_EQ(queryStatus(name).dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    HANDLE host =
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, queryStatus(name).dwProcessId);
+    ASSERT_NE(host, nullptr);
+    const ULONGLONG before = GetTickCount64();
+    EXPECT_EQ(run(probe, L"/stop").exitCode, 0u);
+    EXPECT_TRUE(waitForState(name, SERVICE_STOPPED, 10000));
+    EXPECT_EQ(exitCodeOfHost(host), 0u);
+    CloseHandle(host);
+    EXPECT_LT(GetTickCount64() - before, 15000u);
+    const std::string log = hostLogContaining(waiting);
+    EXPECT_TRUE(contains(log, "] a stop came during the restart delay: no restart\n")) << log;
+    EXPECT_TRUE(contains(log, "] service stopped set\n")) << log;
+    EXPECT_TRUE(contains(log, "] no child is running: the shutdown goes to none\n")) << log;
+    EXPECT_FALSE(contains(log, "ERROR")) << log;
+    EXPECT_FALSE(pathExists(dir_.file(L"child-started.txt")));
 }

@@ -84,6 +84,23 @@ inline constexpr int32_t kServiceDelayedStart = 30102; // "1": an automatic star
 inline constexpr int32_t kServiceRecoveryDelay = 30103;
 inline constexpr int32_t kServiceRecoveryReset = 30104;
 inline constexpr int32_t kServiceRecoveryRestarts = 30105;
+// The service host's own settings (ids of our own, 30150 to 30199). Absent: the host as before.
+// Restart of a child that ends without a stop request: the first delay and the longest (seconds), the
+// number of restarts within the window (seconds), and the exit codes that end the service cleanly.
+inline constexpr int32_t kServiceRestartDelay = 30150;
+inline constexpr int32_t kServiceRestartMaxDelay = 30151;
+inline constexpr int32_t kServiceRestartLimit = 30152;
+inline constexpr int32_t kServiceRestartWindow = 30153;
+inline constexpr int32_t kServiceRestartSuccessCodes = 30154; // ","-separated decimal exit codes
+// The child's environment: "NAME=value" entries, one per line (a wide string, launcher variables
+// expanded by the host).
+inline constexpr int32_t kServiceEnvironment = 30160;
+// The child's standard output and error in rotating files: the directory (relative to the launcher),
+// the size at which a file is rotated (bytes), the number of rotated files kept, and rotation by day.
+inline constexpr int32_t kServiceLogDirectory = 30170;
+inline constexpr int32_t kServiceLogMaxSize = 30171;
+inline constexpr int32_t kServiceLogKeep = 30172;
+inline constexpr int32_t kServiceLogDaily = 30173;
 
 // Single instance.
 inline constexpr int32_t kSingleInstance = 10005;

@@ -79,5 +79,25 @@ inline constexpr int64_t kMaxRestarts = 100;
 inline constexpr int64_t kDefaultDelaySeconds = 60;
 inline constexpr int64_t kDefaultResetSeconds = 24 * 60 * 60;
 } // namespace service_recovery
+// The service host's restart policy and output logs (ids::kServiceRestart*, ids::kServiceLog*): the
+// bounds that the builder checks and the launcher holds to, and the defaults of what a table leaves out.
+namespace service_host {
+inline constexpr char kExitCodeSeparator = ',';
+inline constexpr char kEnvironmentSeparator = '\n';
+inline constexpr int64_t kDefaultRestartDelaySeconds = 5;
+inline constexpr int64_t kDefaultRestartMaxDelaySeconds = 60;
+inline constexpr int64_t kDefaultRestartLimit = 5;
+inline constexpr int64_t kDefaultRestartWindowSeconds = 600;
+inline constexpr int64_t kMaxRestartDelaySeconds = 3600;
+inline constexpr int64_t kMaxRestartLimit = 1000;
+inline constexpr int64_t kMaxRestartWindowSeconds = 7 * 24 * 3600;
+inline constexpr size_t kMaxSuccessCodes = 32;
+inline constexpr int64_t kDefaultLogMaxSize = 10 * 1024 * 1024;
+inline constexpr int64_t kMinLogMaxSize = 1024;
+inline constexpr int64_t kMaxLogMaxSize = 2147483647;
+inline constexpr int64_t kDefaultLogKeep = 5;
+inline constexpr int64_t kMaxLogKeep = 100;
+inline constexpr size_t kMaxEnvironmentEntries = 100;
+} // namespace service_host
 
 } // namespace morix
