@@ -146,10 +146,10 @@ TEST_F(ServiceHostTest, AChildEndingByItselfStopsTheServiceOnlyWithExitCodeZero)
 }
 
 TEST_F(ServiceHostTest, AChildThatCannotStartStopsTheServiceWithTheServiceSpecificCode) {
-    // Unquoted, the apostrophe of the directory opens a quote for the host's tokenizer: the program path
-    // it reads back names no file.
+    // Unquoted, the space of the directory ends the program name in the host's own command line: the
+    // program path it hands on names no file.
     const std::wstring name = uniqueName();
-    const std::wstring probe = makeServiceProbe(named(name), L"it's");
+    const std::wstring probe = makeServiceProbe(named(name), L"two words");
     ASSERT_EQ(run(L"\"" + probe + L"\"", L"/install").exitCode, 0u);
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service = OpenServiceW(manager, name.c_str(), SERVICE_CHANGE_CONFIG);
