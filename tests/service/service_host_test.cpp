@@ -147,15 +147,19 @@ TEST_F(ServiceHostTest, AChildEndingByItselfStopsTheServiceOnlyWithExitCodeZero)
 }
 
 TEST_F(ServiceHostTest, AChildThatCannotStartStopsTheServiceWithTheServiceSpecificCode) {
-    // Unquoted, the space of the directory ends the program name in the host's own command line: the
-    // program path it hands on names no file.
+    // This relied on the old tokenizer reading an apostrophe in an unquoted path as a quote. Split by the
+    // C runtime's rules, every path that Wine's service manager starts reads back whole (a path with a
+    // leading space or an unquoted space is not started at all), so no registration makes the child's
+    // start fail here. The same failure report is shown by ACommandLineBeyondTheLimitIsRefusedNeverCut.
+    GTEST_SKIP() << "no service registration under Wine gives a child that cannot start";
     const std::wstring name = uniqueName();
-    const std::wstring probe = makeServiceProbe(named(name), L"two words");
+    const std::wstring probe = makeServiceProbe(named(name), L"it's");
     ASSERT_EQ(run(probe, L"/install").exitCode, 0u);
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service = OpenServiceW(manager, name.c_str(), SERVICE_CHANGE_CONFIG);
     EXPECT_TRUE(ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
-                                     probe.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+                                     (L" " + probe).c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                                     nullptr));
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
     EXPECT_EQ(run(probe, L"/start").exitCode, 0u);
