@@ -6,6 +6,7 @@
 #include "morix/config_ids.h"
 
 #include <chrono>
+#include <cstdio>
 
 using namespace morix::test;
 namespace payload = morix::payload;
@@ -268,4 +269,19 @@ options = ["-Xmx64m"]
     EXPECT_EQ(expression.output, "it's 42\n");
     // The command words keep their meaning.
     EXPECT_EQ(run(tool + L"\\app.exe", L"/help").output.substr(0, 14), "Usage: app.exe");
+
+    // The start without a command word against /run, in turns (a figure, not asserted).
+    long long withoutWord = 0;
+    long long withRun = 0;
+    for (int i = 0; i < 3; ++i) {
+        for (bool word : {false, true}) {
+            const auto start = std::chrono::steady_clock::now();
+            run(tool + L"\\app.exe", std::wstring(word ? L"/run " : L"") + L"-e \"print(1)\"");
+            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - start);
+            (word ? withRun : withoutWord) += ms.count();
+        }
+    }
+    std::printf("Rhino -e, 3 runs each: without a command word %lld ms, with /run %lld ms\n", withoutWord,
+                withRun);
 }
