@@ -42,7 +42,12 @@ std::vector<std::string> splitCommandLine(std::string_view text) {
 std::optional<std::string> quoteToken(std::string_view token) {
     const bool doubleQuote = token.find('"') != std::string_view::npos;
     const bool singleQuote = token.find('\'') != std::string_view::npos;
-    if (!token.empty() && !doubleQuote && !singleQuote && token.find(' ') == std::string_view::npos) {
+    // The launcher expands variables before it splits: an element that holds one is quoted too, since
+    // the value (a directory under C:\Program Files, say) may bring spaces of its own.
+    const bool variable =
+        token.find("${") != std::string_view::npos || token.find('%') != std::string_view::npos;
+    if (!token.empty() && !doubleQuote && !singleQuote && !variable &&
+        token.find_first_of(" \t") == std::string_view::npos) {
         return std::string(token);
     }
     if (!doubleQuote) {

@@ -11,8 +11,9 @@ namespace morix::builder {
 
 std::vector<std::string> splitCommandLine(std::string_view text);
 
-// One quoted token that the launcher's splitter gives back unchanged, or none when no quoting can:
-// a token that holds both kinds of quote.
+// One token that the launcher's splitter gives back unchanged, even after the launcher has expanded a
+// variable in it: quoted when it is empty or holds "${", "%", a space, a tab or a quote. None when no
+// quoting can carry it: a token that holds both kinds of quote.
 std::optional<std::string> quoteToken(std::string_view token);
 
 // The tokens joined so that splitCommandLine returns them; none when one cannot be quoted.

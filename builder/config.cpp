@@ -1,9 +1,11 @@
 #include "config.h"
 
 #include "encoding.h"
+#include "key_converters.h"
 #include "key_table.h"
 #include "message_keys.h"
 #include "messages.h"
+#include "zip.h"
 
 #include "morix/config_ids.h"
 #include "morix/config_values.h"
@@ -547,7 +549,97 @@ private:
         out_.executable.icon = std::move(*images);
     }
 
+    // The main class's file name in an archive, or none when the class is left to a module's descriptor.
+    std::optional<std::string> mainClassFile() const {
+        const auto mainClass = out_.narrowIds.find(ids::kMainClass);
+        if (mainClass == out_.narrowIds.end() || mainClass->second.empty()) {
+            return std::nullopt;
+        }
+        std::string name = payload::cp1252ToUtf8(mainClass->second);
+        const auto inModule = out_.narrowIds.find(ids::kMainClassInModule);
+        if (inModule != out_.narrowIds.end() && inModule->second != "0") {
+            const size_t slash = name.find('/');
+            if (slash == std::string::npos) {
+                return std::nullopt;
+            }
+            name.erase(0, slash + 1);
+        }
+        std::replace(name.begin(), name.end(), '.', '/');
+        return name + ".class";
+    }
+
+    // The archives of the class and module paths as the configuration lists them; none when an entry
+    // is a directory or a variable, whose contents are known only at run time.
+    std::optional<std::vector<std::string>> listedArchives() const {
+        std::vector<std::string> archives;
+        for (int32_t id : {ids::kClassPath, ids::kModulePath}) {
+            const auto value = out_.narrowIds.find(id);
+            for (const std::string& entry : value == out_.narrowIds.end()
+                                                ? std::vector<std::string>{}
+                                                : splitAt(value->second, kListSeparator)) {
+                if (entry.size() <= path_entry::kNameOffset || entry[0] != path_entry::kArchive ||
+                    entry.find("${") != std::string::npos) {
+                    return std::nullopt;
+                }
+                archives.push_back(entry.substr(path_entry::kNameOffset));
+            }
+        }
+        return archives;
+    }
+
+    static bool endsWithArchiveName(const std::string& name) {
+        return name.ends_with(".jar") || name.ends_with(".zip") || name.ends_with(".JAR") ||
+               name.ends_with(".ZIP");
+    }
+
+    static bool archiveHolds(const std::string& content, const std::string& classFile) {
+        std::istringstream in(content);
+        std::optional<std::vector<std::string>> names = zipEntryNames(in);
+        // An archive this reader does not understand may hold it.
+        return !names || std::any_of(names->begin(), names->end(), [&](const std::string& name) {
+            return name == classFile ||
+                   (name.starts_with("META-INF/versions/") && name.ends_with("/" + classFile));
+        });
+    }
+
+    // When every listed archive is there and none holds the main class, the launcher would end with the
+    // Java side's "not found": said at build time.
+    void warnAboutMainClass() {
+        const std::optional<std::string> classFile = mainClassFile();
+        const std::optional<std::vector<std::string>> archives = listedArchives();
+        if (!classFile || !archives || archives->empty() || !options_.readFile) {
+            return;
+        }
+        for (const payload::IncludedFile& file : files_) {
+            // The Java side's own jar holds no application class.
+            if (file.name.find('\\') == std::string::npos && file.name != kRuntimeJarName &&
+                endsWithArchiveName(file.name) && archiveHolds(file.content, *classFile)) {
+                return;
+            }
+        }
+        std::string searched;
+        for (const std::string& name : *archives) {
+            std::string relative = payload::cp1252ToUtf8(name);
+            std::replace(relative.begin(), relative.end(), '\\', '/');
+            const std::optional<std::string> content =
+                options_.readFile(options_.base / fs::u8path(relative));
+            if (!content || archiveHolds(*content, *classFile)) {
+                return;
+            }
+            searched += (searched.empty() ? "" : ", ") + relative;
+        }
+        std::string className = classFile->substr(0, classFile->size() - std::string_view(".class").size());
+        std::replace(className.begin(), className.end(), '/', '.');
+        const auto owner = out_.owners.find(ids::kMainClass);
+        out_.warning(owner != out_.owners.end() ? owner->second.second : toml::source_region{},
+                     "application.main_class",
+                     className + " is in none of the listed archives (" + searched +
+                         "); the application would end at its start with exit code 1",
+                     "check the class name, or list the archive that holds it");
+    }
+
     void warn() {
+        warnAboutMainClass();
         if (options_.fileExists) {
             for (const auto& [name, at] : out_.requiredArchives) {
                 std::string relative = name;
@@ -570,6 +662,14 @@ private:
                          "a service configuration without a service name; /install and the service need one "
                          "on their command line",
                          "set service.name");
+        }
+        const bool bounded = out_.narrowIds.count(ids::kMinVersion) || out_.narrowIds.count(ids::kMaxVersion);
+        if (bounded && !out_.relativeSearchAt.empty()) {
+            out_.warning(out_.relativeSearchAt.front(), "runtime.search",
+                         "a relative directory is taken whatever its runtime's version when no entry meets "
+                         "runtime.min_version and runtime.max_version",
+                         "add fallback = false to hold it to the bounds, or fallback = true to say that "
+                         "any version there will do");
         }
         const auto sequence = out_.narrowIds.find(ids::kSearchSequence);
         if (sequence == out_.narrowIds.end() || sequence->second.empty()) {

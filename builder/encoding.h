@@ -74,6 +74,8 @@ public:
     const toml::source_region* sectionAt(const std::string& section) const;
     // What the warnings look at: the search sequence's place and the required archives.
     std::optional<toml::source_region> searchAt;
+    // The relative directory entries without a fallback key: taken whatever their version.
+    std::vector<toml::source_region> relativeSearchAt;
     std::vector<std::pair<std::string, toml::source_region>> requiredArchives;
     // The Java side's jar as an included file: whether, and from where when not the default.
     bool includeRuntimeJar = true;

@@ -176,7 +176,7 @@ void placeRuntime(const fs::path& home, const Payload& p, uint16_t machine, Layo
          sequence ? splitAt(*sequence, kListSeparator) : std::vector<std::string>{}) {
         const char letter = entry.empty() ? '\0' : entry[0];
         if (letter == search_entry::kDirectory || letter == search_entry::kDirectoryWithFallback ||
-            letter == search_entry::kLegacyDirectory) {
+            letter == search_entry::kLegacyDirectory || letter == search_entry::kDirectoryWithoutFallback) {
             target = insideImage(payload::cp1252ToUtf8(entry.substr(1)));
             if (target) {
                 break;

@@ -154,6 +154,11 @@ const Key kRows[] = {
             "environment cannot add JVM options."),
     flagKey("launcher", "long_temp_path", ids::kLongTempPath,
             "Use the long form of the temporary directory's path instead of its 8.3 form."),
+    flagKey("launcher", "run_without_command", ids::kRunWithoutCommand,
+            "A console tool: a command line that does not start with a command word such as /run runs "
+            "the application in process with all its arguments, and so does an empty one unless the "
+            "service control manager started the process. Without it, such a command line gets a "
+            "one-line hint and exit code 1."),
 };
 
 } // namespace

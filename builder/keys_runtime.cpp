@@ -7,6 +7,11 @@
 namespace morix::builder {
 namespace {
 
+// The launcher's test of an absolute home: a drive letter or a leading pair of backslashes.
+bool isAbsoluteHome(const std::string& home) {
+    return home.size() > 1 && (home[1] == ':' || (home[0] == '\\' && home[1] == '\\'));
+}
+
 // A search entry given as a word: "path" or "registry"; none after a finding.
 std::optional<std::string> searchWord(const Key& key, const toml::node& element, const std::string& word,
                                       Encoder& out) {
@@ -47,9 +52,9 @@ std::optional<std::string> searchTable(const Key& key, const toml::node& element
     if (!name) {
         return std::nullopt;
     }
-    bool fallback = false;
+    std::optional<bool> fallback;
     if (const toml::node* node = entry->get("fallback")) {
-        fallback = out.flag(*node, key.dotted() + ".fallback").value_or(false);
+        fallback = out.flag(*node, key.dotted() + ".fallback");
         if (!directory) {
             out.error(node->source(), key.dotted(), "fallback applies to a directory entry only");
             ok = false;
@@ -58,8 +63,17 @@ std::optional<std::string> searchTable(const Key& key, const toml::node& element
     if (!directory) {
         return search_entry::kEnvironment + *name;
     }
-    return (fallback ? search_entry::kDirectoryWithFallback : search_entry::kDirectory) +
-           toBackslashes(*name);
+    const std::string home = toBackslashes(*name);
+    if (!fallback && !isAbsoluteHome(home)) {
+        out.relativeSearchAt.push_back(element.source());
+    }
+    // Without the key, a relative home is tried again whatever its version and an absolute one is not;
+    // fallback = false holds a relative one to the bounds too.
+    const char letter = !fallback              ? search_entry::kDirectory
+                        : *fallback            ? search_entry::kDirectoryWithFallback
+                        : isAbsoluteHome(home) ? search_entry::kDirectory
+                                               : search_entry::kDirectoryWithoutFallback;
+    return letter + home;
 }
 
 void encodeSearch(const Key& key, const toml::node& value, Encoder& out) {
@@ -102,11 +116,13 @@ std::optional<std::string> decodeSearch(const Key& key, Decoder& in) {
         if (entry.size() == 1 && (letter == search_entry::kSearchPath || letter == search_entry::kRegistry)) {
             entries.push_back(letter == search_entry::kSearchPath ? "\"path\"" : "\"registry\"");
         } else if (entry.size() > 1 &&
-                   (letter == search_entry::kDirectory || letter == search_entry::kDirectoryWithFallback) &&
+                   (letter == search_entry::kDirectory || letter == search_entry::kDirectoryWithFallback ||
+                    (letter == search_entry::kDirectoryWithoutFallback && !isAbsoluteHome(text))) &&
                    pathText(text)) {
-            entries.push_back("{ directory = " + tomlString(*pathText(text)) +
-                              (letter == search_entry::kDirectoryWithFallback ? ", fallback = true" : "") +
-                              " }");
+            const char* fallback = letter == search_entry::kDirectoryWithFallback      ? ", fallback = true"
+                                   : letter == search_entry::kDirectoryWithoutFallback ? ", fallback = false"
+                                                                                       : "";
+            entries.push_back("{ directory = " + tomlString(*pathText(text)) + fallback + " }");
         } else if (entry.size() > 1 && letter == search_entry::kEnvironment) {
             entries.push_back("{ environment = " + tomlString(utf8(text)) + " }");
         } else {
@@ -158,8 +174,9 @@ const Key kRows[] = {
      .defaultText = "empty",
      .meaning = "Where the launcher looks for a runtime, in order: { directory = \"jre\" } a "
                 "runtime home (relative to the launcher; when no entry qualifies, relative "
-                "directories are tried once more and taken whatever their runtime's version, "
-                "and fallback = true does that for an absolute one too), { environment = "
+                "directories are tried once more and taken whatever their runtime's version; "
+                "fallback = true does that for an absolute one too, fallback = false holds a "
+                "relative one to the version bounds), { environment = "
                 "\"MY_JAVA_HOME\" } a variable holding a home, "
                 "\"path\" java.exe on PATH, \"registry\" the JavaSoft keys and located runtimes. "
                 "Before the sequence the preferred location file is read; after it the installer "

@@ -224,11 +224,17 @@ int inspect(const fs::path& file, const std::string& format, const fs::path& ext
     return 0;
 }
 
-std::string starterConfiguration(const std::string& mainClass, const std::string& jar) {
+// The starter's build line names the configuration as init was given it, and a launcher of its stem.
+std::string starterConfiguration(const std::string& mainClass, const std::string& jar,
+                                 const fs::path& output) {
     using morix::builder::tomlString;
+    fs::path launcher = output.filename();
+    launcher.replace_extension(".exe");
     return "# Launcher configuration for " + mainClass +
            ", written by morix-build init.\n"
-           "#   morix-build build --template morix-launcher.exe --config app.toml -o app.exe\n"
+           "#   morix-build build --template morix-launcher.exe --config " +
+           output.generic_string() + " -o " + launcher.generic_string() +
+           "\n"
            "# Every key is described in docs/configuration.md.\n"
            "\n"
            "[application]\n"
@@ -265,7 +271,7 @@ int init(const std::string& mainClass, const std::string& jar, const fs::path& o
     if (fs::exists(output)) {
         return badInput(output, "exists already; init writes only new files");
     }
-    const std::string text = starterConfiguration(mainClass, jar);
+    const std::string text = starterConfiguration(mainClass, jar, output);
     // The starter must be a configuration that build accepts: check its values before writing it.
     morix::builder::ReadOptions options;
     options.readFile = [](const fs::path&) { return std::optional<std::string>(""); };

@@ -73,6 +73,7 @@ std::string places(const Language& language, const std::map<int32_t, std::string
             switch (entry[0]) {
             case search_entry::kLegacyDirectory:
             case search_entry::kDirectoryWithFallback:
+            case search_entry::kDirectoryWithoutFallback:
             case search_entry::kDirectory:
                 list.push_back(replaced(language.directory, "{1}", text));
                 break;

@@ -231,6 +231,13 @@ TEST_F(BuilderTest, InitWritesAStarterThatBuildsAndNeverOverwrites) {
     EXPECT_EQ(read("app.toml"), starter);
     EXPECT_EQ(run("init --main-class com.example.Main.class --jar x.jar -o " + path("bad.toml")), 2);
     EXPECT_FALSE(fs::exists(dir_ / "bad.toml"));
+
+    // The starter's build line names the configuration as written and a launcher of its name.
+    ASSERT_EQ(run("init --main-class com.example.Main --jar x.jar -o " + path("tool.toml")), 0) << err_;
+    EXPECT_NE(
+        read("tool.toml").find("--config " + fs::path(path("tool.toml")).generic_string() + " -o tool.exe\n"),
+        std::string::npos)
+        << read("tool.toml");
 }
 
 TEST_F(BuilderTest, TheReferenceInDocsIsTheOneTheKeyTableGives) {

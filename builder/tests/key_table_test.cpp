@@ -3,12 +3,16 @@
 #include "config.h"
 #include "key_table.h"
 #include "named_form.h"
+#include "zip.h"
 
+#include "morix/config_ids.h"
 #include "morix/text_encoding.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -421,4 +425,108 @@ TEST(KeyTable, TheServiceHostsKeysRefuseWhatTheHostCouldNotHoldTo) {
         EXPECT_FALSE(config.payload) << text;
         EXPECT_NE(errors(config).find(finding), std::string::npos) << text << "\n" << errors(config);
     }
+}
+
+// The launcher expands variables before it splits, so an element whose value may bring a space is quoted
+// whatever it holds when written.
+TEST(KeyTable, ElementsThatHoldVariablesTabsOrQuotesAreQuotedAndBothQuotesAreALocatedError) {
+    Configuration c = read(R"([application]
+arguments = ["--temp", "${launcher:sys.tempDir}", "%APPDATA%\\x", "tab	in", "plain"]
+[jvm]
+options = ["-Dhome=${launcher:sys.launcherDirectory}", "-Xmx64m"]
+)");
+    ASSERT_TRUE(c.payload) << errors(c);
+    EXPECT_EQ(narrow(*c.payload, morix::ids::kProgramArguments),
+              "--temp \"${launcher:sys.tempDir}\" \"%APPDATA%\\x\" \"tab\tin\" plain");
+    EXPECT_EQ(narrow(*c.payload, morix::ids::kVmOptions),
+              "\"-Dhome=${launcher:sys.launcherDirectory}\" -Xmx64m");
+    expectRoundTrip(*c.payload);
+
+    Configuration both =
+        read("[application]\nmain_class = \"a.B\"\narguments = [\"ok\", \"it's \\\"x\\\"\"]\n");
+    EXPECT_FALSE(both.payload);
+    EXPECT_NE(
+        errors(both).find("app.toml:3:20: error: application.arguments: holds both a double and a single "
+                          "quote"),
+        std::string::npos)
+        << errors(both);
+}
+
+namespace {
+
+// A jar's bytes holding the named entries.
+std::string jarHolding(const std::vector<std::string>& names) {
+    static int made = 0;
+    const fs::path dir =
+        fs::temp_directory_path() /
+        ("morix-key-table-" + std::to_string(std::hash<std::string>{}(fs::current_path().string())) + "-" +
+         std::to_string(++made));
+    fs::create_directories(dir);
+    { std::ofstream(dir / "Entry.class") << "cafebabe"; }
+    std::vector<morix::builder::ZipEntry> entries;
+    for (const std::string& name : names) {
+        entries.push_back({name, dir / "Entry.class"});
+    }
+    std::string problem;
+    EXPECT_TRUE(writeZip(dir / "app.jar", entries, 0, problem)) << problem;
+    std::ifstream in(dir / "app.jar", std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    in.close();
+    fs::remove_all(dir);
+    return bytes.str();
+}
+
+std::string warningsOf(const Configuration& c) {
+    std::string text;
+    for (const Diagnostic& d : c.warnings) {
+        text += formatDiagnostic(d, true) + "\n";
+    }
+    return text;
+}
+
+} // namespace
+
+TEST(KeyTable, WarnsOfARelativeRuntimeTakenWhateverItsVersionAndOfAMainClassThatNoListedArchiveHolds) {
+    Configuration c = read(R"([application]
+main_class = "com.example.Main"
+class_path = [{ archive = "lib/app.jar" }]
+[runtime]
+min_version = "11"
+search = [{ directory = "C:/java" }, { directory = "jre" }, "registry"]
+)",
+                           {{"lib/app.jar", jarHolding({"com/example/Other.class"})}});
+    ASSERT_TRUE(c.payload) << errors(c);
+    const std::string warnings = warningsOf(c);
+    EXPECT_NE(warnings.find("app.toml:6:38: warning: runtime.search: a relative directory is taken whatever "
+                            "its runtime's version"),
+              std::string::npos)
+        << warnings;
+    EXPECT_NE(warnings.find("app.toml:2:14: warning: application.main_class: com.example.Main is in none of "
+                            "the listed archives (lib/app.jar)"),
+              std::string::npos)
+        << warnings;
+    EXPECT_EQ(c.warnings.size(), 2u) << warnings;
+
+    // A fallback said either way silences the first; false is kept for a relative directory.
+    Configuration said = read(R"([application]
+main_class = "com.example.Main"
+class_path = [{ archive = "lib/app.jar" }]
+[runtime]
+min_version = "11"
+search = [{ directory = "jre", fallback = false }, { directory = "old", fallback = true },
+          { directory = "C:/java", fallback = false }]
+)",
+                              {{"lib/app.jar", jarHolding({"com/example/Main.class"})}});
+    ASSERT_TRUE(said.payload) << errors(said);
+    EXPECT_EQ(said.warnings.size(), 0u) << warningsOf(said);
+    EXPECT_EQ(narrow(*said.payload, morix::ids::kSearchSequence), "Njre;Bold;RC:\\java");
+    expectRoundTrip(*said.payload);
+
+    // Without bounds any runtime qualifies: nothing to warn of; with an archive that is not there, the
+    // main class is not looked for.
+    Configuration open = read("[application]\nmain_class = \"com.example.Main\"\nclass_path = [{ archive = "
+                              "\"lib/gone.jar\" }]\n[runtime]\nsearch = [{ directory = \"jre\" }]\n");
+    ASSERT_TRUE(open.payload) << errors(open);
+    EXPECT_EQ(open.warnings.size(), 0u) << warningsOf(open);
 }

@@ -48,10 +48,12 @@ std::string formatNarrow(const char* format, ...) {
     return text;
 }
 
-void printText(std::string_view text) {
+namespace {
+
+void writeStream(std::FILE* stream, std::string_view text) {
     // Whatever the stream still holds goes first.
-    std::fflush(stdout);
-    const int output = _fileno(stdout);
+    std::fflush(stream);
+    const int output = _fileno(stream);
     // A short write goes on with the rest; one that writes nothing ends it.
     while (!text.empty()) {
         const int written =
@@ -61,6 +63,16 @@ void printText(std::string_view text) {
         }
         text.remove_prefix(static_cast<size_t>(written));
     }
+}
+
+} // namespace
+
+void printText(std::string_view text) {
+    writeStream(stdout, text);
+}
+
+void printErrorText(std::string_view text) {
+    writeStream(stderr, text);
 }
 
 std::wstring widenBytes(std::string_view text) {

@@ -48,6 +48,8 @@ std::vector<std::wstring> splitList(std::wstring_view text, wchar_t separator = 
 // but in one piece: the runtime's stream functions write an unbuffered stream such as a console one
 // character at a time, each a call of its own.
 void printText(std::string_view text);
+// The same for the error output.
+void printErrorText(std::string_view text);
 
 bool startsWith(std::wstring_view text, std::wstring_view prefix);
 bool startsWith(std::string_view text, std::string_view prefix);

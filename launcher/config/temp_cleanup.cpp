@@ -340,9 +340,10 @@ bool startCleanupHelper(const std::string& directory) {
     const uint64_t created = processCreationTime(self ? self.get() : GetCurrentProcess());
     ProcessStart start;
     start.application = getExecutablePathWide();
-    start.commandLine = formatWide(L"\"%s\" %s %lu %I64u \"%s\"", start.application.c_str(), kCleanupArgument,
-                                   GetCurrentProcessId(), static_cast<unsigned long long>(created),
-                                   narrowToWide(directory).c_str());
+    start.commandLine =
+        formatWide(L"%s %s %lu %I64u %s", quoteProgramName(start.application).c_str(), kCleanupArgument,
+                   GetCurrentProcessId(), static_cast<unsigned long long>(created),
+                   quoteProcessArgument(narrowToWide(directory)).c_str());
     // The helper's working directory must not be inside what it removes.
     start.workingDirectory = narrowToWide(getTempRoot());
     // Detached, without inherited handles, out of the caller's job where allowed: the helper outlives

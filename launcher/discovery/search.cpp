@@ -97,6 +97,7 @@ private:
             switch (entry.type) {
             case search_entry::kLegacyDirectory:
             case search_entry::kDirectoryWithFallback:
+            case search_entry::kDirectoryWithoutFallback:
             case search_entry::kDirectory:
                 loaded = tryLocation(text, result_.javaExePath, result_.version, minimum_, maximum_, false,
                                      false) &&
@@ -165,6 +166,10 @@ private:
             if (fileExists(result_.javaExePath)) {
                 logMessage(L"%S exists", result_.javaExePath.c_str());
                 if (load(JvmLocationKind::Directory, &entry.text)) {
+                    logMessage(L"taking the runtime in %S whatever its version (%S): no search entry met "
+                               L"the version bounds, and this one is tried again regardless",
+                               entry.text.c_str(),
+                               result_.version.empty() ? "unknown" : result_.version.c_str());
                     return true;
                 }
             }

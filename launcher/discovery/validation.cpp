@@ -264,7 +264,7 @@ bool checkJavaExe(std::string& javaExePath, std::string& version, const VersionN
         version.clear();
         if (useCache && readCachedVersion(javaExePath, lastWriteTime, version, versionCapacity) &&
             version != "1.0.0") {
-            logMessage(L"got version from registry %S", version.c_str());
+            logMessage(L"got version %S from the version cache in the registry", version.c_str());
             result = checkVersion(version, minimum, maximum, allowBeta);
         } else if (runJavaVersion(javaExePath, lastWriteTime, version)) {
             logMessage(L"got version from execution %S", version.c_str());

@@ -69,6 +69,56 @@ std::wstring toFileApiWide(const std::string& text) {
     return narrowToWide(cutToCapacity(text, kBufferSize));
 }
 
+// The machine of the last jvm.dll that failed to load as a program of another machine (error 193).
+WORD otherMachine = 0;
+
+// The machine field of a PE file's header, or 0 when the file is not one.
+WORD peMachine(const std::string& file) {
+    UniqueHandle handle(CreateFileW(toFileApiWide(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    unsigned char header[4096] = {};
+    DWORD read = 0;
+    if (!handle || !ReadFile(handle.get(), header, sizeof header, &read, nullptr) || read < 0x40 ||
+        header[0] != 'M' || header[1] != 'Z') {
+        return 0;
+    }
+    const DWORD offset =
+        header[0x3C] | header[0x3D] << 8 | header[0x3E] << 16 | static_cast<DWORD>(header[0x3F]) << 24;
+    if (offset > read - 6 || header[offset] != 'P' || header[offset + 1] != 'E' || header[offset + 2] != 0 ||
+        header[offset + 3] != 0) {
+        return 0;
+    }
+    return static_cast<WORD>(header[offset + 4] | header[offset + 5] << 8);
+}
+
+// What the user reads when the chosen runtime did not load, by where it was found.
+std::wstring loadFailureText(const JvmSearchResult& found) {
+    const std::wstring location = toFileApiWide(found.locationText);
+    switch (found.kind) {
+    case JvmLocationKind::SearchPath:
+        return messageText(messages::kNoRuntime, std::to_wstring(sizeof(void*) * 8).c_str());
+    case JvmLocationKind::Directory:
+        return messageText(messages::kDirectoryRuntime, location.c_str());
+    case JvmLocationKind::EnvironmentVariable:
+        return messageText(messages::kEnvironmentRuntime, location.c_str());
+    default:
+        return messageText(messages::kRegistryRuntime, nullptr);
+    }
+}
+
+// A line that names the bitness when the runtime's jvm.dll is for another machine than the launcher.
+std::wstring otherBitnessHint() {
+    const bool launcher64 = sizeof(void*) == 8;
+    const bool runtime64 = otherMachine == IMAGE_FILE_MACHINE_AMD64 || otherMachine == 0xAA64;
+    if (otherMachine == 0 || (otherMachine != IMAGE_FILE_MACHINE_I386 && !runtime64) ||
+        runtime64 == launcher64) {
+        return {};
+    }
+    return formatWide(L"\nIt is a %d-bit Java runtime, and this launcher is %d-bit: install a %d-bit Java "
+                      L"runtime there, or use the %d-bit build of the launcher.",
+                      runtime64 ? 64 : 32, launcher64 ? 64 : 32, launcher64 ? 64 : 32, runtime64 ? 64 : 32);
+}
+
 } // namespace
 
 bool LoadDLL(bool showErrors) {
@@ -94,23 +144,8 @@ bool LoadDLL(bool showErrors) {
         logMessage(L"Loading of JVM-DLL successful");
         return true;
     }
-    if (showErrors) {
-        switch (found.kind) {
-        case JvmLocationKind::SearchPath:
-            showMessageById(messages::kNoRuntime, std::to_wstring(sizeof(void*) * 8).c_str());
-            break;
-        case JvmLocationKind::Directory:
-            showMessageByIdNarrow(messages::kDirectoryRuntime, found.locationText);
-            break;
-        case JvmLocationKind::EnvironmentVariable:
-            showMessageByIdNarrow(messages::kEnvironmentRuntime, found.locationText);
-            break;
-        case JvmLocationKind::Registry:
-            showMessageById(messages::kRegistryRuntime, nullptr);
-            break;
-        case JvmLocationKind::None:
-            break;
-        }
+    if (showErrors && found.kind != JvmLocationKind::None) {
+        showErrorText(loadFailureText(found) + otherBitnessHint());
     }
     return false;
 }
@@ -196,7 +231,13 @@ HMODULE tryJvmDll(const std::string& binDirectory, const std::string& subdirecto
     logMessage(L"Trying %S (exists %d)", file.c_str(), exists ? 1 : 0);
     HMODULE module = LoadLibraryA(file.c_str());
     if (!module && exists) {
-        logMessage(L"Failed with error code %d", static_cast<int>(GetLastError()));
+        const DWORD error = GetLastError();
+        logMessage(L"Failed with error code %d", static_cast<int>(error));
+        if (error == ERROR_BAD_EXE_FORMAT) {
+            otherMachine = peMachine(file);
+            logMessage(L"%S is a library for machine 0x%x, this launcher is %d-bit", file.c_str(),
+                       static_cast<unsigned>(otherMachine), static_cast<int>(sizeof(void*) * 8));
+        }
     }
     if (module) {
         jvmBinDirectory = binDirectory;

@@ -9,6 +9,7 @@
 #include "frame/startup.h"
 #include "service/service_control.h"
 #include "service/service_host.h"
+#include "service/service_start.h"
 
 #include "morix/config_ids.h"
 #include "morix/config_values.h"
@@ -16,13 +17,15 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 namespace morix {
 
 namespace {
 
-void printUsage() {
+// The program's file name without its extension, for the usage lines.
+std::wstring programName() {
     std::vector<wchar_t> module(kBufferSize, L'\0');
     GetModuleFileNameW(nullptr, module.data(), kBufferSize);
     module[kBufferSize - 1] = L'\0';
@@ -35,10 +38,25 @@ void printUsage() {
     if (dot != std::wstring::npos) {
         name.erase(dot);
     }
+    return name;
+}
+
+void printUsage() {
     // The C runtime's narrow formatting: its wide print drops text on redirected output.
     printText(formatNarrow(
         "Usage: %S.exe /install | /uninstall | /stop | /start | /status | /run | /run-redirect\n",
-        name.c_str()));
+        programName().c_str()));
+}
+
+// A console start without a command word: the dispatcher would fail, and the process end with 0 and
+// no word said.
+int explainMissingCommand() {
+    const std::wstring name = programName();
+    printErrorText(formatNarrow("%S.exe is a Windows service: run it from the command line with \"%S.exe "
+                                "/run [arguments]\", or see \"%S.exe /help\" for its commands.\n",
+                                name.c_str(), name.c_str(), name.c_str()));
+    logError(L"no command word, and not started by the service control manager");
+    return 1;
 }
 
 // Executable type 4 registers the service for automatic start.
@@ -54,9 +72,35 @@ int runCommand(ArgumentList& arguments, const std::wstring& programPath) {
     return 0;
 }
 
-// The command table; an unknown word returns false and the dispatcher starts.
-bool dispatchCommand(const std::wstring& word, ArgumentList& arguments, const std::wstring& programPath,
-                     int& exitCode) {
+// The words that the command table knows.
+bool isCommandWord(const std::wstring& word) {
+    static const wchar_t* const kWords[] = {
+        L"?",           L"help", L"install", L"install-and-start", L"install-auto", L"install-demand",
+        L"uninstall",   L"stop", L"start",   L"restart",           L"status",       L"run",
+        L"run-redirect"};
+    for (const wchar_t* known : kWords) {
+        if (word == known) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The command word of an argument such as /run, -run or --run; none for anything else.
+std::optional<std::wstring> commandWordOf(const std::wstring& argument) {
+    if (argument.empty() || (argument[0] != L'/' && argument[0] != L'-')) {
+        return std::nullopt;
+    }
+    std::wstring word = argument.substr(1);
+    if (!word.empty() && word[0] == L'-') {
+        word.erase(0, 1);
+    }
+    return isCommandWord(word) ? std::optional(word) : std::nullopt;
+}
+
+// The command table, for the words of isCommandWord.
+int dispatchCommand(const std::wstring& word, ArgumentList& arguments, const std::wstring& programPath) {
+    int exitCode = 1;
     if (word == L"?" || word == L"help") {
         printUsage();
         exitCode = 0;
@@ -81,20 +125,17 @@ bool dispatchCommand(const std::wstring& word, ArgumentList& arguments, const st
     } else if (word == L"status") {
         exitCode = queryServiceStatus();
     } else if (word == L"run") {
-        logMessage(L"running service");
+        logMessage(L"running the application in this process");
         noRedirect = true;
         exitCode = runCommand(arguments, programPath);
     } else if (word == L"run-redirect") {
-        logMessage(L"running service with redirection");
+        logMessage(L"running the application in this process, with its output redirected");
         exitCode = runCommand(arguments, programPath);
-    } else {
-        return false;
     }
-    return true;
+    return exitCode;
 }
 
-// Started by the service control manager, the process becomes the service host through serviceMain;
-// started from a console, the call fails at once and the process ends with 0.
+// Started by the service control manager, the process becomes the service host through serviceMain.
 int startServiceDispatcher() {
     // The table keeps a name of its own: serviceMain rewrites serviceName while the dispatcher runs.
     std::wstring tableName = serviceName;
@@ -112,13 +153,26 @@ int startServiceDispatcher() {
     return 0;
 }
 
+// No command word: the service itself when the manager started the process; otherwise a console tool
+// that runs the application with all its arguments, where the launcher is built so, or a hint.
+int runWithoutCommand(ArgumentList& arguments, const std::wstring& programPath) {
+    if (startedByServiceManager()) {
+        return startServiceDispatcher();
+    }
+    if (getConfigInt(ids::kRunWithoutCommand) == 0) {
+        return explainMissingCommand();
+    }
+    logMessage(L"no command word: running the application in this process");
+    noRedirect = true;
+    return runCommand(arguments, programPath);
+}
+
 } // namespace
 
 int launcherMain() {
     {
         // The cleanup helper reads no payload and changes nothing: it only waits and removes.
-        ArgumentList helper;
-        splitCommandLine(GetCommandLineW(), helper);
+        ArgumentList helper = splitProcessCommandLine(GetCommandLineW());
         if (helper.size() > 1 && helper[1] == kCleanupArgument) {
             helper.pop_front();
             return runCleanupHelper(helper);
@@ -130,8 +184,7 @@ int launcherMain() {
 
     const wchar_t* commandLine = GetCommandLineW();
     logMessage(L"command line %s", commandLine);
-    ArgumentList arguments;
-    splitCommandLine(commandLine, arguments);
+    ArgumentList arguments = splitProcessCommandLine(commandLine);
     std::wstring programPath;
     if (!arguments.empty()) {
         programPath = arguments.front();
@@ -144,22 +197,15 @@ int launcherMain() {
         return 0;
     }
 
-    if (!arguments.empty() && !arguments.front().empty() &&
-        (arguments.front()[0] == L'/' || arguments.front()[0] == L'-')) {
-        std::wstring word = arguments.front().substr(1);
-        if (!word.empty() && word[0] == L'-') {
-            word.erase(0, 1);
-        }
+    if (std::optional<std::wstring> word =
+            arguments.empty() ? std::nullopt : commandWordOf(arguments.front())) {
         arguments.pop_front();
         if (!arguments.empty()) {
             setServiceName(arguments.front());
         }
-        int exitCode = 0;
-        if (dispatchCommand(word, arguments, programPath, exitCode)) {
-            return exitCode;
-        }
+        return dispatchCommand(*word, arguments, programPath);
     }
-    return startServiceDispatcher();
+    return runWithoutCommand(arguments, programPath);
 }
 
 } // namespace morix

@@ -33,17 +33,6 @@ void writeToStandardOutput(const std::wstring& text) {
     std::fflush(stdout);
 }
 
-std::wstring messageWithInsert(int id, const wchar_t* insert) {
-    std::wstring text = getMessageText(id);
-    if (insert != nullptr) {
-        size_t placeholder = text.find(L"{0}");
-        if (placeholder != std::wstring::npos) {
-            text.replace(placeholder, 3, insert);
-        }
-    }
-    return text;
-}
-
 } // namespace
 
 void showErrorText(const std::wstring& text) {
@@ -75,8 +64,19 @@ void showErrorText(const std::wstring& text) {
     writeToStandardOutput(shown);
 }
 
+std::wstring messageText(int id, const wchar_t* insert) {
+    std::wstring text = getMessageText(id);
+    if (insert != nullptr) {
+        size_t placeholder = text.find(L"{0}");
+        if (placeholder != std::wstring::npos) {
+            text.replace(placeholder, 3, insert);
+        }
+    }
+    return text;
+}
+
 void showMessageById(int id, const wchar_t* insert) {
-    showErrorText(messageWithInsert(id, insert));
+    showErrorText(messageText(id, insert));
 }
 
 void showMessageByIdNarrow(int id, const std::string& insert) {

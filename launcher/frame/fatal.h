@@ -11,6 +11,8 @@ extern bool errorDialogMode;
 
 void showErrorText(const std::wstring& text);
 // The message text of the id with its first "{0}" replaced by the insert (when one is given).
+std::wstring messageText(int id, const wchar_t* insert);
+// Shows messageText.
 void showMessageById(int id, const wchar_t* insert);
 void showMessageByIdNarrow(int id, const std::string& insert);
 

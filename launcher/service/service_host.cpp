@@ -96,27 +96,13 @@ std::wstring chooseServiceName(DWORD argc, LPWSTR* argv) {
     return L"unknown";
 }
 
-// Appends an argument so that the launcher's tokenizer (spaces separate, either quote groups, nothing
-// escapes) gives it back unchanged. An argument that holds both quote characters cannot be written so.
-bool appendArgument(std::wstring& line, const std::wstring& argument) {
-    const bool hasDoubleQuote = argument.find(L'"') != std::wstring::npos;
-    const bool hasSingleQuote = argument.find(L'\'') != std::wstring::npos;
-    if (hasDoubleQuote && hasSingleQuote) {
-        logError(L"the argument %s holds both quote characters and cannot be passed to the child",
-                 argument.c_str());
-        return false;
-    }
+// Appends an argument so that the child's C-runtime split gives it back unchanged; the program name is
+// written as such, since the runtime reads it by rules of its own.
+void appendArgument(std::wstring& line, const std::wstring& argument, bool program = false) {
     if (!line.empty()) {
         line += L' ';
     }
-    if (hasDoubleQuote) {
-        line += L'\'' + argument + L'\'';
-    } else if (hasSingleQuote || argument.empty() || argument.find(L' ') != std::wstring::npos) {
-        line += L'"' + argument + L'"';
-    } else {
-        line += argument;
-    }
-    return true;
+    line += program ? quoteProgramName(argument) : quoteProcessArgument(argument);
 }
 
 // The child's output log, when one is configured; the output consumers write to it.
@@ -443,16 +429,15 @@ void sendShutdown(int code) {
 std::optional<std::wstring> buildChildCommandLine(const ArgumentList& ownArguments, const std::wstring& name,
                                                   const std::vector<std::wstring>& startParameters) {
     std::wstring line;
-    bool written = ownArguments.empty() || appendArgument(line, ownArguments.front());
-    written = written && appendArgument(line, name);
-    for (size_t i = 1; i < ownArguments.size() && written; ++i) {
-        written = appendArgument(line, ownArguments[i]);
+    if (!ownArguments.empty()) {
+        appendArgument(line, ownArguments.front(), true);
     }
-    for (size_t i = 0; i < startParameters.size() && written; ++i) {
-        written = appendArgument(line, startParameters[i]);
+    appendArgument(line, name);
+    for (size_t i = 1; i < ownArguments.size(); ++i) {
+        appendArgument(line, ownArguments[i]);
     }
-    if (!written) {
-        return std::nullopt;
+    for (const std::wstring& parameter : startParameters) {
+        appendArgument(line, parameter);
     }
     line += L' ';
     line += kRestartMarker;
@@ -579,8 +564,7 @@ void WINAPI serviceMain(DWORD argc, LPWSTR* argv) {
     // Running at once: the host has no start-up phase worth reporting.
     reportStatus([](SERVICE_STATUS&) {});
 
-    ArgumentList ownArguments;
-    splitCommandLine(GetCommandLineW(), ownArguments);
+    const ArgumentList ownArguments = splitProcessCommandLine(GetCommandLineW());
     std::vector<std::wstring> startParameters;
     for (DWORD i = 1; i < argc && argv != nullptr; ++i) {
         startParameters.emplace_back(argv[i] != nullptr ? argv[i] : L"");

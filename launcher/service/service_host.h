@@ -77,9 +77,9 @@ inline constexpr DWORD kStopBoundMarginMs = 10000;
 inline constexpr DWORD kStopBoundExceeded = 5001;
 
 // The child's command line: the host's own arguments (program path first), the service name, the start
-// parameters and the restart marker, each written so that the child's tokenizer reads it back unchanged.
-// None (logged) when an argument holds both quote characters or the line exceeds the capacity: the
-// child is never started with arguments other than the ones it was given.
+// parameters and the restart marker, each quoted so that the child's C-runtime split reads it back
+// unchanged. None (logged) when the line exceeds the capacity: the child is never started with arguments
+// other than the ones it was given.
 std::optional<std::wstring> buildChildCommandLine(const ArgumentList& ownArguments, const std::wstring& name,
                                                   const std::vector<std::wstring>& startParameters);
 

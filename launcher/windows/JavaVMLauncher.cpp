@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <utility>
 
 namespace morix {
@@ -98,26 +99,49 @@ std::wstring javaStringText(JNIEnv* env, jstring text) {
     return result;
 }
 
-// True when no exception is pending; otherwise logs it (and prints its stack trace when asked).
+// The Java side's exception for a failure it has already explained on the error output (a main class
+// that is not there): its trace is for the log only.
+bool explainedByJavaSide(JNIEnv* env, jthrowable exception) {
+    const LocalRef type(env, env->FindClass("com/morix/runtime/MissingMainClass"));
+    clearPendingException(env);
+    return type && env->IsInstanceOf(exception, type.get());
+}
+
+// The text of a Java method without arguments that returns a string, or none.
+std::optional<std::wstring> callTextMethod(JNIEnv* env, jobject object, const char* name) {
+    const LocalRef type(env, env->GetObjectClass(object));
+    jmethodID method = type ? env->GetMethodID(type.get(), name, "()Ljava/lang/String;") : nullptr;
+    const LocalRef text(env, method ? static_cast<jstring>(env->CallObjectMethod(object, method)) : nullptr);
+    clearPendingException(env);
+    if (!text) {
+        return std::nullopt;
+    }
+    return javaStringText(env, text.get());
+}
+
+// True when no exception is pending; otherwise logs it (and prints its stack trace when asked, unless
+// the Java side has explained it already: then the trace goes to the log).
 bool reportJavaException(JNIEnv* env, bool describe) {
     const LocalRef exception(env, env->ExceptionOccurred());
     if (!exception) {
         return true;
     }
     logError(L"an exception occurred");
-    // Describing clears the exception; its text is read afterwards, as no JNI call may run while one
-    // is pending.
-    if (describe) {
+    // No JNI call may run while an exception is pending: it is cleared, looked at, and for describing
+    // thrown again (describing clears it once more).
+    env->ExceptionClear();
+    const bool explained = explainedByJavaSide(env, exception.get());
+    if (describe && !explained && env->Throw(exception.get()) == 0) {
         env->ExceptionDescribe();
     }
-    env->ExceptionClear();
-    const LocalRef type(env, env->GetObjectClass(exception.get()));
-    jmethodID toString = type ? env->GetMethodID(type.get(), "toString", "()Ljava/lang/String;") : nullptr;
-    const LocalRef text(env, toString ? static_cast<jstring>(env->CallObjectMethod(exception.get(), toString))
-                                      : nullptr);
     clearPendingException(env);
-    if (text) {
-        logError(L"%s", javaStringText(env, text.get()).c_str());
+    if (std::optional<std::wstring> text = callTextMethod(env, exception.get(), "toString")) {
+        logError(L"%s", text->c_str());
+    }
+    if (explained) {
+        if (std::optional<std::wstring> trace = callTextMethod(env, exception.get(), "trace")) {
+            logMessage(L"%s", trace->c_str());
+        }
     }
     return false;
 }

@@ -292,8 +292,7 @@ const std::map<std::wstring, Command>& commands() {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     morix::test::applyProbeEnvironment();
-    ArgumentList arguments;
-    splitCommandLine(GetCommandLineW(), arguments);
+    ArgumentList arguments = splitProcessCommandLine(GetCommandLineW());
     if (!arguments.empty()) {
         arguments.pop_front();
     }

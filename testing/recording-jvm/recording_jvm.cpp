@@ -301,6 +301,22 @@ void JNICALL exceptionClear(JNIEnv*) {
     pending = nullptr;
 }
 
+jint JNICALL throwObject(JNIEnv*, jthrowable exception) {
+    pending = reinterpret_cast<Object*>(exception);
+    return 0;
+}
+
+// A throwable is an instance of the class its text names first, as Throwable.toString writes it.
+jboolean JNICALL isInstanceOf(JNIEnv*, jobject object, jclass type) {
+    const auto* target = reinterpret_cast<Object*>(object);
+    std::string name = reinterpret_cast<Object*>(type)->name;
+    for (char& c : name) {
+        c = c == '/' ? '.' : c;
+    }
+    return target && target->kind == Object::Throwable && target->name.rfind(name, 0) == 0 ? JNI_TRUE
+                                                                                           : JNI_FALSE;
+}
+
 void JNICALL exceptionDescribe(JNIEnv*) {
     if (pending) {
         record("ExceptionDescribe " + pending->name);
@@ -465,6 +481,8 @@ void buildTables() {
     envTable.FindClass = findClass;
     envTable.ExceptionOccurred = exceptionOccurred;
     envTable.ExceptionDescribe = exceptionDescribe;
+    envTable.Throw = throwObject;
+    envTable.IsInstanceOf = isInstanceOf;
     envTable.ExceptionClear = exceptionClear;
     envTable.ExceptionCheck = exceptionCheck;
     envTable.DeleteLocalRef = deleteLocalRef;

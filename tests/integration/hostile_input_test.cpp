@@ -12,7 +12,9 @@ namespace {
     if (result.timedOut) {
         return ::testing::AssertionFailure() << "hang";
     }
-    if (result.exitCode == 0 || (result.exitCode == 1 && !result.output.empty())) {
+    // A message on either output: the hint for a missing command word goes to the error output.
+    if (result.exitCode == 0 ||
+        (result.exitCode == 1 && (!result.output.empty() || !result.errors.empty()))) {
         return ::testing::AssertionSuccess();
     }
     return ::testing::AssertionFailure()

@@ -9,6 +9,8 @@
 #include "harness/bridged_runtime.h"
 #include "harness/fake_runtime.h"
 
+#include "morix/config_ids.h"
+
 #include <tlhelp32.h>
 
 #include <cstdio>
@@ -319,4 +321,30 @@ TEST_F(JavaServiceTest, AnApplicationThatNoLongerReadsTheStopLineIsEndedAtTheHos
     EXPECT_FALSE(pathExists(traces_ + L"\\service-stopped.txt")); // ended from outside: no hook ran
     // The host removes what the ended child could not.
     EXPECT_TRUE(waitUntil(10000, [&] { return !pathExists(tempDir); })) << narrow(tempDir);
+}
+
+// The same launcher as a console tool and as the service: from a console, arguments without a command
+// word run the application in process; the manager's start still makes it the service, and the start
+// parameters reach main exactly, whatever quoting they need.
+TEST_F(JavaServiceTest, AConsoleToolLauncherStillServesAndAwkwardStartParametersReachMainUnchanged) {
+    const std::wstring name = uniqueName();
+    makeApplication(name, {{morix::ids::kRunWithoutCommand, "1"}});
+    writeFile(traces_ + L"\\release", "");
+    ProcessResult direct = run(launcher_, L"plain \"two words\"", {}, 120000);
+    EXPECT_EQ(direct.exitCode, 0u) << direct.errors;
+    EXPECT_EQ(awaitTrace(L"run-started.txt", 1000), "args=[plain, two words]\n");
+    DeleteFileW((traces_ + L"\\release").c_str());
+
+    ASSERT_EQ(run(launcher_, L"/install").exitCode, 0u);
+    // No empty parameter: Wine's service manager passes the parameters as a list that an empty one ends
+    // (the child's line carries one, as the unit test of the host's quoting shows).
+    ProcessResult start = run(launcher_, L"/start " + name +
+                                             L" \"C:\\dir\\\\\" \"say \\\"hi\\\"\" don't \"tab\there\" "
+                                             L"gr\u00fc\u00df \"a\\\\\\\"b\"");
+    ASSERT_EQ(start.exitCode, 0u) << start.output;
+    EXPECT_EQ(awaitTrace(L"service-started.txt"),
+              "args=[C:\\dir\\, say \"hi\", don't, tab\there, gr\xC3\xBC\xC3\x9F, a\\\"b]\n");
+    EXPECT_EQ(run(launcher_, L"/stop").output, "Stopping service '" + narrow(name) + "'.\nService stopped\n");
+    EXPECT_EQ(awaitTrace(L"service-stopped.txt", 20000), "shutdown hook ran\n");
+    EXPECT_EQ(run(launcher_, L"/uninstall").exitCode, 0u);
 }

@@ -43,20 +43,20 @@ private:
 
 } // namespace
 
-TEST(ChildCommandLine, QuotesWhatTheTokenizerWouldSplitAndRefusesWhatNoQuotingCarries) {
+TEST(ChildCommandLine, QuotesEveryArgumentSoThatTheChildsCRuntimeSplitGivesItBack) {
     EXPECT_EQ(buildChildCommandLine({L"C:\\Program Files\\App\\svc.exe"}, L"My Service", {}),
               L"\"C:\\Program Files\\App\\svc.exe\" \"My Service\" __vrk_restart");
     EXPECT_EQ(buildChildCommandLine({L"C:\\app\\svc.exe", L"own"}, L"svc", {L"a", L"b c"}),
               L"C:\\app\\svc.exe svc own a \"b c\" __vrk_restart");
-    // A tab does not split; a quote character is enclosed in the other kind; an empty argument stays.
-    const std::optional<std::wstring> line =
-        buildChildCommandLine({L"svc.exe"}, L"svc", {L"tab\there", L"don't", L"say \"hi\"", L""});
+    // Every start parameter can be carried, both quote characters and trailing backslashes included.
+    const std::vector<std::wstring> awkward = {L"tab\there",     L"don't",     L"say \"hi\"",    L"",
+                                               L"it's \"both\"", L"C:\\dir\\", L"gr\u00fc\u00df"};
+    const std::optional<std::wstring> line = buildChildCommandLine({L"C:\\it's\\svc.exe"}, L"svc", awkward);
     ASSERT_TRUE(line);
-    EXPECT_EQ(*line, L"svc.exe svc tab\there \"don't\" 'say \"hi\"' \"\" __vrk_restart");
-    ArgumentList readBack;
-    splitCommandLine(*line, readBack);
-    EXPECT_EQ(readBack, (ArgumentList{L"svc.exe", L"svc", L"tab\there", L"don't", L"say \"hi\"", L"",
-                                      L"__vrk_restart"}));
+    ArgumentList expected{L"C:\\it's\\svc.exe", L"svc"};
+    expected.insert(expected.end(), awkward.begin(), awkward.end());
+    expected.push_back(L"__vrk_restart");
+    EXPECT_EQ(morix::splitProcessCommandLine(*line), expected);
 }
 
 // The messy lists are shown against real registrations; here the boundaries.

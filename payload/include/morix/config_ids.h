@@ -25,6 +25,8 @@ inline constexpr int32_t kLauncherFlavour = 2001; // its first character: one of
 inline constexpr int32_t kReducePath = 10010;
 inline constexpr int32_t kRemoveJavaOptionVariables = 10012;
 inline constexpr int32_t kLongTempPath = 10009;
+// Non-zero: a command line without a command word runs the application in process, as /run does.
+inline constexpr int32_t kRunWithoutCommand = 30000;
 
 // Where System.out and System.err go: a flag that switches the file on, and the file.
 inline constexpr int32_t kRedirectStdout = 102;

@@ -25,6 +25,8 @@ namespace search_entry {
 // A runtime home (R); the same, tried again as written whatever its version when no entry qualifies
 // (B; R only when relative); an older letter read like R (A), which the builder never writes.
 inline constexpr char kDirectory = 'R', kDirectoryWithFallback = 'B', kLegacyDirectory = 'A';
+// A runtime home that must meet the version bounds even when it is relative: never tried again (N).
+inline constexpr char kDirectoryWithoutFallback = 'N';
 // A variable that holds a runtime home (E); java.exe on PATH (S) and the registry's runtimes (Y), whose
 // text is not used.
 inline constexpr char kEnvironment = 'E', kSearchPath = 'S', kRegistry = 'Y';

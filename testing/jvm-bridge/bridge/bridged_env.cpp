@@ -85,6 +85,14 @@ MORIX_WINAPI jboolean exceptionCheck(JNIEnv* env) {
     return onVmThread(env, [](JNIEnv* real) { return real->ExceptionCheck(); });
 }
 
+MORIX_WINAPI jint throwObject(JNIEnv* env, jthrowable exception) {
+    return onVmThread(env, [&](JNIEnv* real) { return real->Throw(exception); });
+}
+
+MORIX_WINAPI jboolean isInstanceOf(JNIEnv* env, jobject object, jclass type) {
+    return onVmThread(env, [&](JNIEnv* real) { return real->IsInstanceOf(object, type); });
+}
+
 MORIX_WINAPI void exceptionDescribe(JNIEnv* env) {
     onVmThread(env, [](JNIEnv* real) { real->ExceptionDescribe(); });
 }
@@ -242,6 +250,8 @@ std::array<const void*, kEnvSlotCount> bridgedTable() {
     bridge(MORIX_SLOT(ExceptionOccurred), &exceptionOccurred);
     bridge(MORIX_SLOT(ExceptionCheck), &exceptionCheck);
     bridge(MORIX_SLOT(ExceptionDescribe), &exceptionDescribe);
+    bridge(MORIX_SLOT(Throw), &throwObject);
+    bridge(MORIX_SLOT(IsInstanceOf), &isInstanceOf);
     bridge(MORIX_SLOT(ExceptionClear), &exceptionClear);
     bridge(MORIX_SLOT(DeleteLocalRef), &deleteLocalRef);
     bridge(MORIX_SLOT(NewGlobalRef), &newGlobalRef);

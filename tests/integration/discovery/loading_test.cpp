@@ -100,6 +100,14 @@ TEST_F(LoadingTest, ARuntimeOfTheOtherBitnessIsRefusedWithItsLoadError) {
     EXPECT_TRUE(contains(text, "Failed with error code " + std::to_string(ERROR_BAD_EXE_FORMAT) + "\n"))
         << text;
     EXPECT_FALSE(contains(text, "Loading of JVM-DLL successful")) << text;
+    // The user reads which bitness each side has.
+    const int own = static_cast<int>(sizeof(void*) * 8);
+    const int others = own == 64 ? 32 : 64;
+    EXPECT_TRUE(contains(result.output, "It is a " + std::to_string(others) +
+                                            "-bit Java runtime, and this launcher is " + std::to_string(own) +
+                                            "-bit: install a " + std::to_string(own) +
+                                            "-bit Java runtime there"))
+        << result.output;
 
     // Without a runtime of its own bitness anywhere, the launcher says which bitness it needs.
     result = run(makeLauncher(configuration({{128, "Anowhere"}}), L"none.exe"), L"/run");

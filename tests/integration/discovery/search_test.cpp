@@ -2,6 +2,8 @@
 // registry sources and their tie rules.
 #include "discovery_fixture.h"
 
+#include "morix/config_ids.h"
+
 using namespace morix::test;
 
 class SearchTest : public DiscoveryTest {
@@ -39,6 +41,19 @@ TEST_F(SearchTest, TheFallbackPassTakesARelativeRuntimeWhateverItsVersion) {
     EXPECT_TRUE(contains(text, "Testing location ..\\jre (type R)")) << text;
     EXPECT_TRUE(contains(text, "Testing relative location ..\\jre")) << text;
     EXPECT_TRUE(contains(text, path(L"app\\..\\jre\\bin\\java.exe") + " exists")) << text;
+    EXPECT_TRUE(contains(text, "taking the runtime in ..\\jre whatever its version (1.6.0_45)")) << text;
+}
+
+// fallback = false: a relative directory held to the bounds like any other entry, never tried again.
+TEST_F(SearchTest, ARelativeEntryWithoutFallbackIsHeldToTheBounds) {
+    runtime(L"jre", {"1.6.0_45"});
+    createDirectory(dir_.file(L"app"));
+    auto loaded = loadDll({{morix::ids::kMinVersion, "1.8"}, {morix::ids::kSearchSequence, "N..\\jre"}}, {},
+                          nullptr, L"app\\probe.exe");
+    EXPECT_EQ(loaded["result"], "0");
+    const std::string text = log();
+    EXPECT_TRUE(contains(text, "Testing location ..\\jre (type N)")) << text;
+    EXPECT_FALSE(contains(text, "Testing relative location")) << text;
 }
 
 TEST_F(SearchTest, AnAbsoluteREntryIsNotReconsideredButABEntryIs) {

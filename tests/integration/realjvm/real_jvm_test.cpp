@@ -3,7 +3,10 @@
 #include "../launcher_fixture.h"
 #include "harness/bridged_runtime.h"
 
+#include "morix/config_ids.h"
+
 #include <chrono>
+#include <cstdio>
 
 using namespace morix::test;
 namespace payload = morix::payload;
@@ -146,7 +149,7 @@ main_class = "com.morix.launchertest.ProbeApp"
 class_path = [{ archive = "lib/launcher-test-app.jar", required = true }]
 [runtime]
 min_version = "11"
-search = [{ directory = "../jre" }]
+search = [{ directory = "../jre", fallback = true }]
 [jvm]
 options = ["-Dprobe.property=from the named form", "-Xmx64m"]
 )");
@@ -164,4 +167,121 @@ options = ["-Dprobe.property=from the named form", "-Xmx64m"]
     EXPECT_TRUE(contains(classPath, "morix-runtime.jar")) << classPath; // extracted from the payload
     EXPECT_TRUE(contains(classPath, "lib/launcher-test-app.jar")) << classPath;
     EXPECT_TRUE(contains(result.output, "main done\n"));
+}
+
+// Written as cmd, ProcessBuilder or Python quote them: main gets each argument exactly.
+TEST_F(RealJvmTest, AwkwardArgumentsReachMainAsTheCallerWroteThem) {
+    ProcessResult result = launch(application({}), L"/run print -e print('hi') don't \"say \\\"hi\\\"\" "
+                                                   L"\"C:\\Program Files\\\\\" \"\" \"tab\there\" a\\\\b");
+    EXPECT_EQ(result.exitCode, 0u) << result.errors << log();
+    EXPECT_EQ(value(result.output, "args"),
+              "print|-e|print('hi')|don't|say \"hi\"|C:\\Program Files\\||tab\there|a\\\\b");
+}
+
+TEST_F(RealJvmTest, AMissingMainClassIsNamedWithTheClassPathAndItsTraceGoesToTheLogOnly) {
+    ProcessResult result = launch(application({{morix::ids::kMainClass, "com.example.Missing"}}), L"/run");
+    EXPECT_EQ(result.exitCode, 1u) << result.errors << log();
+    EXPECT_TRUE(
+        contains(result.errors, "The main class com.example.Missing was not found. The class path was: "))
+        << result.errors;
+    EXPECT_TRUE(contains(result.errors, "launcher-test-app.jar")) << result.errors;
+    EXPECT_FALSE(contains(result.errors, "\tat ")) << result.errors;
+    EXPECT_FALSE(contains(result.errors, "Exception")) << result.errors;
+    const std::string text = log();
+    EXPECT_TRUE(
+        contains(text, "ERROR: com.morix.runtime.MissingMainClass: The main class com.example.Missing"))
+        << text;
+    EXPECT_TRUE(contains(text, "Caused by: java.lang.ClassNotFoundException: com.example.Missing")) << text;
+}
+
+namespace {
+
+// A launcher built by morix-build.exe under Wine from the configuration text, in `directory`.
+ProcessResult buildLauncher(const std::wstring& directory, const std::string& configuration) {
+    writeFile(directory + L"\\app.toml", configuration);
+    return runProcess(quoteArgument(binFile(L"morix-build.exe")) + L" build --template " +
+                      quoteArgument(binFile(L"morix-launcher.exe")) + L" --config " +
+                      quoteArgument(directory + L"\\app.toml") + L" -o " +
+                      quoteArgument(directory + L"\\app.exe"));
+}
+
+} // namespace
+
+// The launcher expands the variable before it splits the options: the builder's quotes keep the
+// directory's spaces inside the one option.
+TEST_F(RealJvmTest, AnOptionHoldingTheLaunchersDirectoryStaysWholeUnderADirectoryWithSpaces) {
+    const std::wstring app = dir_.file(L"Program Files\\My App");
+    createDirectory(dir_.file(L"Program Files"));
+    createDirectory(app);
+    createDirectory(app + L"\\lib");
+    CopyFileW(binFile(L"launcher-test-app.jar").c_str(), (app + L"\\lib\\launcher-test-app.jar").c_str(),
+              FALSE);
+    ProcessResult built = buildLauncher(app, R"(
+[application]
+main_class = "com.morix.launchertest.ProbeApp"
+class_path = [{ archive = "lib/launcher-test-app.jar", required = true }]
+arguments = ["${launcher:sys.launcherDirectory}"]
+[runtime]
+search = [{ directory = "../../jre" }]
+[jvm]
+options = ["-Dprobe.property=${launcher:sys.launcherDirectory}", "-Xmx64m"]
+)");
+    ASSERT_EQ(built.exitCode, 0u) << built.errors;
+
+    ProcessResult result = run(app + L"\\app.exe", L"/run print", {}, 120000);
+    EXPECT_EQ(result.exitCode, 0u) << result.errors << log();
+    // The variable's value ends with a backslash.
+    EXPECT_EQ(value(result.output, "probe.property"), narrow(app) + "\\") << result.output;
+    EXPECT_EQ(value(result.output, "args"), narrow(app) + "\\|print") << result.output;
+}
+
+// Rhino's shell, a console tool: without a command word it explains itself, unless it is built to run so.
+TEST_F(RealJvmTest, AConsoleToolRunsWithoutACommandWordOnlyWhenBuiltToAndExplainsItselfOtherwise) {
+    const std::wstring tool = dir_.file(L"rhino");
+    createDirectory(tool);
+    createDirectory(tool + L"\\lib");
+    ASSERT_TRUE(CopyFileW(L"Z:\\usr\\share\\java\\js.jar", (tool + L"\\lib\\js.jar").c_str(), FALSE));
+    writeFile(tool + L"\\hello.js", "print('hello');\n");
+    const std::string configuration = R"(
+[application]
+main_class = "org.mozilla.javascript.tools.shell.Main"
+class_path = [{ archive = "lib/js.jar", required = true }]
+[runtime]
+search = [{ directory = "../jre" }]
+[jvm]
+options = ["-Xmx64m"]
+)";
+    ASSERT_EQ(buildLauncher(tool, configuration).exitCode, 0u);
+    ProcessResult plain = run(tool + L"\\app.exe", quoteArgument(tool + L"\\hello.js"));
+    EXPECT_EQ(plain.exitCode, 1u) << plain.errors;
+    EXPECT_EQ(plain.output, "");
+    EXPECT_EQ(plain.errors, "app.exe is a Windows service: run it from the command line with \"app.exe /run "
+                            "[arguments]\", or see \"app.exe /help\" for its commands.\n");
+    EXPECT_FALSE(contains(log(), "calling StartServiceCtrlDispatcher")) << log();
+
+    ASSERT_EQ(buildLauncher(tool, configuration + "[launcher]\nrun_without_command = true\n").exitCode, 0u);
+    ProcessResult script = run(tool + L"\\app.exe", L"-e \"print('hello ' + 'a b')\"");
+    EXPECT_EQ(script.exitCode, 0u) << script.errors << log();
+    EXPECT_EQ(script.output, "hello a b\n");
+    // An option of the tool's own is no command word: it reaches the tool.
+    ProcessResult expression = run(tool + L"\\app.exe", L"-e \"print(\\\"it's \\\" + 6*7)\"");
+    EXPECT_EQ(expression.exitCode, 0u) << expression.errors;
+    EXPECT_EQ(expression.output, "it's 42\n");
+    // The command words keep their meaning.
+    EXPECT_EQ(run(tool + L"\\app.exe", L"/help").output.substr(0, 14), "Usage: app.exe");
+
+    // The start without a command word against /run, in turns (a figure, not asserted).
+    long long withoutWord = 0;
+    long long withRun = 0;
+    for (int i = 0; i < 3; ++i) {
+        for (bool word : {false, true}) {
+            const auto start = std::chrono::steady_clock::now();
+            run(tool + L"\\app.exe", std::wstring(word ? L"/run " : L"") + L"-e \"print(1)\"");
+            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - start);
+            (word ? withRun : withoutWord) += ms.count();
+        }
+    }
+    std::printf("Rhino -e, 3 runs each: without a command word %lld ms, with /run %lld ms\n", withoutWord,
+                withRun);
 }

@@ -49,14 +49,50 @@ final class ApplicationMain {
         return className;
     }
 
-    /** Calls the application's main; whatever the application throws is thrown on unchanged. */
+    /**
+     * Calls the application's main; whatever the application throws is thrown on unchanged. A main class
+     * that is not there is explained on the error output and thrown as {@link MissingMainClass}.
+     */
     void run(String[] arguments) throws Throwable {
-        Method main = findMain(load());
+        Class<?> type;
+        try {
+            type = load();
+        } catch (ClassNotFoundException e) {
+            String explanation = missingExplanation(e);
+            System.err.println(explanation);
+            throw new MissingMainClass(explanation, e);
+        }
+        Method main = findMain(type);
         try {
             main.invoke(null, (Object) arguments);
         } catch (InvocationTargetException e) {
             throw e.getCause() != null ? e.getCause() : e;
         }
+    }
+
+    /** Which class was not found and the path entries the runtime looked in, in one line. */
+    String missingExplanation(ClassNotFoundException e) {
+        if (module == null) {
+            return "The main class " + className + " was not found. The class path was: "
+                    + pathEntries("java.class.path") + ".";
+        }
+        String what = className != null ? className + " of module " + module : "of module " + module;
+        return "The main class " + what + " was not found (" + e.getMessage() + "). The module path was: "
+                + pathEntries("jdk.module.path") + ".";
+    }
+
+    private static String pathEntries(String property) {
+        String path = System.getProperty(property, "");
+        if (path.isEmpty()) {
+            return "(empty)";
+        }
+        StringBuilder entries = new StringBuilder();
+        for (String entry : path.split(java.io.File.pathSeparator)) {
+            if (!entry.isEmpty()) {
+                entries.append(entries.length() == 0 ? "" : ", ").append(entry);
+            }
+        }
+        return entries.toString();
     }
 
     Class<?> load() throws ReflectiveOperationException {

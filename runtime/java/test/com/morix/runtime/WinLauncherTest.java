@@ -66,6 +66,10 @@ class WinLauncherTest {
         ChildJvm child = ChildJvm.start(ChildJvm.classPathOptions(), launch("com.x.Missing", "", "", false));
         assertEquals(1, child.waitFor());
         assertTrue(child.errors().contains("java.lang.ClassNotFoundException: com.x.Missing"), child.errors());
+        // The user's line comes first and names the class and the entries looked in.
+        String first = child.errors().split("\n", 2)[0];
+        assertTrue(first.startsWith("The main class com.x.Missing was not found. The class path was: "), first);
+        assertTrue(first.contains(ChildJvm.RUNTIME_JAR + ", "), first);
     }
 
     @Test
