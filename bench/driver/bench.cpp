@@ -4,6 +4,7 @@
 // this; "applications" measures only the real applications)
 #include "common/handles.h"
 #include "figures.h"
+#include "harness/loopback.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -25,6 +26,8 @@
 
 using namespace morix;
 using namespace morix::bench;
+using morix::test::freeLoopbackPort;
+using morix::test::loopbackAccepts;
 
 namespace {
 
@@ -271,45 +274,13 @@ void classCountFigures() {
 
 // --- the real applications ---
 
-// A free port on the loopback interface, for the H2 server of every run.
-int freePort() {
-    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int size = sizeof address;
-    int port = 0;
-    if (probe != INVALID_SOCKET && bind(probe, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
-        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    if (probe != INVALID_SOCKET) {
-        closesocket(probe);
-    }
-    return port;
-}
-
-bool accepts(int port) {
-    SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (client == INVALID_SOCKET) {
-        return false;
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<u_short>(port));
-    const bool connected = connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    closesocket(client);
-    return connected;
-}
-
 // Ends a server and waits until its port is closed: under Wine the process can be reported ended while
 // the Linux JVM inside still listens, and the next run would find the port open at once.
 void endServer(Started& server, int port) {
     TerminateProcess(server.process.get(), 0);
     WaitForSingleObject(server.process.get(), 5000);
     const ULONGLONG end = GetTickCount64() + 10000;
-    while (accepts(port) && GetTickCount64() < end) {
+    while (loopbackAccepts(port) && GetTickCount64() < end) {
         Sleep(5);
     }
 }
@@ -322,7 +293,7 @@ Run runUntilListening(const std::wstring& commandLine, int port) {
         return run;
     }
     const ULONGLONG end = GetTickCount64() + kProcessTimeoutMs;
-    while (!accepts(port)) {
+    while (!loopbackAccepts(port)) {
         if (WaitForSingleObject(started->process.get(), 2) == WAIT_OBJECT_0 || GetTickCount64() >= end) {
             std::printf("  %ls ended or did not listen in time\n", commandLine.c_str());
             endServer(*started, port);
@@ -355,7 +326,7 @@ void runH2ToItsShutdown(const std::wstring& commandLine, const std::wstring& h2J
         return;
     }
     const ULONGLONG end = GetTickCount64() + kProcessTimeoutMs;
-    while (!accepts(port) && GetTickCount64() < end &&
+    while (!loopbackAccepts(port) && GetTickCount64() < end &&
            WaitForSingleObject(dumping->process.get(), 5) == WAIT_TIMEOUT) {
     }
     runTimed(floorJvm(L"", h2Jar,
@@ -397,7 +368,7 @@ void realApplicationFigures() {
     runTimed(rhino);
     printPairs("Rhino script: launcher /run vs floor jvm program", measurePairs(floorRhino, rhino));
 
-    const int port = freePort();
+    const int port = freeLoopbackPort();
     const std::wstring h2Arguments =
         L" -tcp -tcpPort " + std::to_wstring(port) + L" -tcpPassword bench -baseDir ./data";
     const Runner untilListening = [port](const std::wstring& commandLine) {

@@ -9,6 +9,7 @@
 
 #include "common/handles.h"
 #include "harness/bridged_runtime.h"
+#include "harness/loopback.h"
 
 #include "morix/config_ids.h"
 
@@ -27,37 +28,6 @@ namespace {
 
 constexpr const wchar_t* kDebianH2 = L"Z:\\usr\\share\\java\\h2.jar";
 constexpr int kPrintedLines = 3000;
-
-int freePort() {
-    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int size = sizeof address;
-    int port = 0;
-    if (probe != INVALID_SOCKET && bind(probe, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
-        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    if (probe != INVALID_SOCKET) {
-        closesocket(probe);
-    }
-    return port;
-}
-
-bool accepts(int port) {
-    SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (client == INVALID_SOCKET) {
-        return false;
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<u_short>(port));
-    const bool connected = connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    closesocket(client);
-    return connected;
-}
 
 // The processes whose parent is `parent`.
 std::vector<DWORD> childrenOf(DWORD parent) {
@@ -97,7 +67,7 @@ class H2ServiceTest : public ServiceTest {
 protected:
     H2ServiceTest()
         : app_(dir_.file(L"H2 Server")), launcher_(app_ + L"\\h2-service.exe"), logs_(app_ + L"\\logs"),
-          port_(freePort()) {
+          port_(freeLoopbackPort()) {
         createDirectory(app_);
         createDirectory(app_ + L"\\lib");
         createDirectory(app_ + L"\\data");
@@ -156,7 +126,7 @@ protected:
     }
 
     bool listening(DWORD timeoutMs = 60000) {
-        return waitUntil(timeoutMs, [&] { return accepts(port_); });
+        return waitUntil(timeoutMs, [&] { return loopbackAccepts(port_); });
     }
 
     // The host's one child (the launcher that runs the JVM), or 0.
