@@ -1,7 +1,8 @@
 // The start-up and service figures of the benchmark suite, measured from inside Wine: every program runs
 // as a Windows process of this one, timed from CreateProcessW to its end, with its output discarded.
-// usage: morix-bench.exe WORK_DIRECTORY PAIRS [applications]   (bench/run lays out the directory and runs
-// this; "applications" measures only the real applications)
+// usage: morix-bench.exe WORK_DIRECTORY PAIRS [applications | compare COMMAND_A COMMAND_B]
+// (bench/run lays out the directory and runs this; "applications" measures only the real applications,
+// "compare" two command lines of one's own, run in the work directory, for finding where time goes)
 #include "common/handles.h"
 #include "figures.h"
 #include "harness/loopback.h"
@@ -598,8 +599,10 @@ void serviceFigures(SC_HANDLE manager, SC_HANDLE launcher) {
 
 int wmain(int argc, wchar_t** argv) {
     const bool applicationsOnly = argc == 4 && std::wstring(argv[3]) == L"applications";
-    if (argc != 3 && !applicationsOnly) {
-        std::fprintf(stderr, "usage: morix-bench.exe WORK_DIRECTORY PAIRS [applications]\n");
+    const bool compare = argc == 6 && std::wstring(argv[3]) == L"compare";
+    if (argc != 3 && !applicationsOnly && !compare) {
+        std::fprintf(stderr, "usage: morix-bench.exe WORK_DIRECTORY PAIRS [applications | compare COMMAND_A "
+                             "COMMAND_B]\n");
         return 2;
     }
     work = argv[1];
@@ -611,6 +614,11 @@ int wmain(int argc, wchar_t** argv) {
     SetEnvironmentVariableW(L"TEMP", path(L"tmp").c_str());
     SetEnvironmentVariableW(L"MORIX_LOG", nullptr);
     SetEnvironmentVariableW(L"VANTAROCK_LOG", nullptr);
+    if (compare) {
+        printHeader();
+        printPairs("command B vs command A", measurePairs(argv[4], argv[5]));
+        return 0;
+    }
     UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     UniqueServiceHandle launcher = createService(manager.get(), kLauncherService, path(L"service.exe"));
     printHeader();
