@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <string_view>
 #include <vector>
 
 namespace morix {
@@ -39,10 +41,19 @@ std::optional<std::string> acceptableNarrow(const std::wstring& wide) {
 ExecutablePaths computeExecutablePaths() {
     ExecutablePaths paths;
     std::vector<wchar_t> module(kBufferSize, L'\0');
-    DWORD moduleLength = GetModuleFileNameW(nullptr, module.data(), kBufferSize);
-    module[kBufferSize - 1] = L'\0';
+    // A name cut at the buffer's end keeps what fits.
+    const DWORD moduleLength =
+        std::min<DWORD>(GetModuleFileNameW(nullptr, module.data(), kBufferSize), kBufferSize - 1);
+    module[moduleLength] = L'\0';
     std::vector<wchar_t> longName(kBufferSize, L'\0');
-    DWORD longLength = GetLongPathNameW(module.data(), longName.data(), kBufferSize);
+    DWORD longLength = 0;
+    if (mayHoldShortName(std::wstring_view(module.data(), moduleLength))) {
+        longLength = GetLongPathNameW(module.data(), longName.data(), kBufferSize);
+    } else {
+        SetLastError(ERROR_SUCCESS);
+        std::copy_n(module.data(), moduleLength + 1, longName.data());
+        longLength = moduleLength;
+    }
     logMessage(L"init file name %s %s %d %d", module.data(), longName.data(), static_cast<int>(longLength),
                static_cast<int>(GetLastError()));
     paths.wide = longLength == 0 || longLength >= kBufferSize ? std::wstring(module.data(), moduleLength)
@@ -161,6 +172,10 @@ void collapse(String& path) {
 }
 
 } // namespace
+
+bool mayHoldShortName(std::wstring_view path) {
+    return path.find(L'~') != std::wstring_view::npos;
+}
 
 const std::wstring& getExecutablePathWide() {
     return executablePaths().wide;

@@ -22,6 +22,11 @@ const std::string& getExecutableDirectory();
 const std::wstring& getExecutableDirectoryNarrowSafe();
 const std::wstring& getExecutableDirectoryWide();
 
+// False when no component of the path can be a generated 8.3 name: those always hold a "~". Such a path is
+// its own long form, up to the case of its letters, and the file system need not be asked for it (which
+// lists every directory on the way).
+bool mayHoldShortName(std::wstring_view path);
+
 // The 8.3 form of a path as cmd.exe reports it, or none.
 std::optional<std::string> getShortPathViaShell(const std::wstring& path);
 

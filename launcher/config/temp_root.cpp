@@ -183,7 +183,8 @@ bool checkCandidate(const std::wstring& candidate, bool create, bool examine) {
     if (create) {
         CreateDirectoryW(candidate.c_str(), nullptr);
     }
-    if (examine) {
+    // Only a short name can widen into a long form that holds a "?"; without one the candidate is its own.
+    if (examine && mayHoldShortName(candidate)) {
         std::vector<wchar_t> buffer(kBufferSize, L'\0');
         DWORD length = GetLongPathNameW(candidate.c_str(), buffer.data(), kBufferSize);
         if (length > 0 && length < kBufferSize &&

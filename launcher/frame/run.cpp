@@ -8,12 +8,15 @@
 #include "frame/process_state.h"
 #include "instance/single_instance.h"
 #include "windows/JavaVMLauncher.h"
+#include "windows/vm_thread.h"
 
 #include "morix/message_ids.h"
 
 namespace morix {
 
 void runInProcess(const ArgumentList& arguments, bool ignoreConsoleEvents) {
+    // Its start-up overlaps the extraction and the runtime search.
+    prestartVmThread();
     if (extractFiles() != 0) {
         fatalErrorByIdNarrow(messages::kInternalError, "16");
     }

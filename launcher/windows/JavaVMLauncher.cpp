@@ -14,6 +14,7 @@
 #include "instance/single_instance.h"
 #include "windows/class_data.h"
 #include "windows/variables.h"
+#include "windows/vm_thread.h"
 
 #include "morix/config_ids.h"
 #include "morix/config_values.h"
@@ -497,15 +498,7 @@ bool launchProgram(const ArgumentList& arguments) {
     addExitHook(request->vmArgs);
     const unsigned stackSize = vmThreadStackSize(request->vmArgs.options);
     logMessage(L"used stack size %d", static_cast<int>(stackSize));
-    UniqueHandle thread(
-        CreateThread(nullptr, stackSize, vmThread, request, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
-    if (!thread) {
-        return vmThread(request) != 0;
-    }
-    WaitForSingleObject(thread.get(), INFINITE);
-    DWORD exitCode = 0;
-    GetExitCodeThread(thread.get(), &exitCode);
-    return exitCode != 0;
+    return runOnVmThread(vmThread, request, stackSize) != 0;
 }
 
 } // namespace morix
