@@ -58,9 +58,7 @@ final class ApplicationMain {
         try {
             type = load();
         } catch (ClassNotFoundException e) {
-            String explanation = missingExplanation(e);
-            System.err.println(explanation);
-            throw new MissingMainClass(explanation, e);
+            throw MissingMainClass.explained(missingExplanation(e), e);
         }
         Method main = findMain(type);
         try {

@@ -15,6 +15,15 @@ final class MissingMainClass extends Exception {
         super(message, cause);
     }
 
+    /**
+     * Tells the user on the error output, and returns the exception to throw. Typed as a plain exception,
+     * so that verifying the launch's code does not load this class on every start.
+     */
+    static Exception explained(String explanation, ClassNotFoundException cause) {
+        System.err.println(explanation);
+        return new MissingMainClass(explanation, cause);
+    }
+
     /** The stack trace with its causes, for the launcher's log. */
     String trace() {
         StringWriter text = new StringWriter();
