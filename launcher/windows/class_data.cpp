@@ -3,6 +3,7 @@
 #include "common/handles.h"
 #include "common/text.h"
 #include "config/payload.h"
+#include "config/extract.h"
 #include "config/paths.h"
 #include "config/user_cache.h"
 #include "discovery/vm_library.h"
@@ -89,6 +90,44 @@ bool pathEntries(const VmOptionList& options, std::vector<std::wstring>& entries
             }
         }
     }
+    return true;
+}
+
+// The path options with every entry in this run's directory at its stable copy; false, with sharing off
+// and the options as they were, when an entry gets none.
+bool useStableCopies(VmOptionList& options, size_t position) {
+    if (appTempDir.empty()) {
+        return true;
+    }
+    const std::wstring runDirectory = narrowToWide(appTempDir) + L"\\";
+    VmOptionList changed = options;
+    for (size_t i = position; i < changed.size(); ++i) {
+        for (std::string_view prefix : {kClassPathOption, kModulePathOption}) {
+            if (!changed[i].starts_with(prefix)) {
+                continue;
+            }
+            std::string path(prefix);
+            for (const std::string& entry : splitList(std::string_view(changed[i]).substr(prefix.size()))) {
+                const std::wstring wide = narrowToWide(entry);
+                std::string stable = entry;
+                if (wide.size() > runDirectory.size() &&
+                    CompareStringOrdinal(wide.c_str(), static_cast<int>(runDirectory.size()),
+                                         runDirectory.c_str(), static_cast<int>(runDirectory.size()),
+                                         TRUE) == CSTR_EQUAL) {
+                    const std::wstring copy = stableCopyOf(wide, wide.substr(wide.find_last_of(L'\\') + 1));
+                    bool lossy = false;
+                    stable = wideToNarrow(copy, &lossy);
+                    if (copy.empty() || lossy) {
+                        turnOff(L"no stable copy of ", wide);
+                        return false;
+                    }
+                }
+                path += (path.size() > prefix.size() ? ";" : "") + stable;
+            }
+            changed[i] = std::move(path);
+        }
+    }
+    options = std::move(changed);
     return true;
 }
 
@@ -197,29 +236,12 @@ bool classDataSharingActive() {
     return true;
 }
 
-std::string stableArchiveEntries(const std::string& entries) {
-    if (!classDataSharingActive()) {
-        return entries;
-    }
-    std::string stable;
-    for (const std::string& entry : splitList(entries)) {
-        const std::wstring wide = narrowToWide(entry);
-        const size_t slash = wide.find_last_of(L'\\');
-        const std::wstring copy =
-            stableCopyOf(wide, slash == std::wstring::npos ? wide : wide.substr(slash + 1));
-        bool lossy = false;
-        const std::string narrow = wideToNarrow(copy, &lossy);
-        if (copy.empty() || lossy) {
-            turnOff(L"no stable copy of ", wide);
-            return entries;
-        }
-        stable += narrow + ";";
-    }
-    return stable;
-}
-
 void addClassDataOptions(VmOptionList& options, size_t position) {
     if (!classDataSharingActive() || position > options.size() || decidesItself(options, position)) {
+        return;
+    }
+    std::vector<std::wstring> entries;
+    if (!pathEntries(options, entries) || !useStableCopies(options, position)) {
         return;
     }
     const std::optional<uint64_t> key = archiveKey(options, position);

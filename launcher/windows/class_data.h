@@ -22,12 +22,11 @@ inline constexpr int kClassDataMinimumFeature = 13;
 // cache exists. Decided once, after the runtime has been found.
 bool classDataSharingActive();
 
-// The ";"-list of archives extracted for this run with each one replaced by its stable copy in the
-// cache, when sharing is active; unchanged (and sharing off for this run) otherwise.
-std::string stableArchiveEntries(const std::string& entries);
-
 // Puts the sharing options at `position` of the assembled options (after the launcher's own
-// properties), unless sharing is off or the configured options already choose for themselves.
+// properties), unless sharing is off or the configured options already choose for themselves. The
+// archives extracted for this run (in its own directory, which no later run shares) are then replaced on
+// the class and module paths by their stable copies in the cache; only then, so that a run that does not
+// share copies nothing.
 void addClassDataOptions(VmOptionList& options, size_t position);
 
 // Renames the archive this run made into place. Called when the VM has ended (DestroyJavaVM returned, or

@@ -8,7 +8,6 @@
 #include "frame/fatal.h"
 #include "frame/log.h"
 #include "frame/startup.h"
-#include "windows/class_data.h"
 #include "windows/variables.h"
 
 #include "morix/config_ids.h"
@@ -53,12 +52,10 @@ bool environmentEntry(const std::string& name, std::string& text) {
     return true;
 }
 
-// The included archives of a directory of this run, at their stable copies when class data is shared.
+// The included archives of a directory of this run.
 void addIncludedArchives(std::string& text, const std::string& directory) {
-    std::string found;
-    addArchivesInDirectory(found, directory, "jar");
-    addArchivesInDirectory(found, directory, "zip");
-    text += stableArchiveEntries(found);
+    addArchivesInDirectory(text, directory, "jar");
+    addArchivesInDirectory(text, directory, "zip");
 }
 
 } // namespace

@@ -101,6 +101,8 @@ TEST_F(ClassDataTest, AConfiguredSharingOptionOrNoCacheLeavesTheOptionsAsTheyWer
     launchSharing(sharing({{ids::kVmOptions, "-Xshare:off"}}));
     EXPECT_EQ(sharingOptions(), std::vector<std::string>{"-Xshare:off"}) << log();
     EXPECT_TRUE(contains(log(), "the configured option decides: -Xshare:off")) << log();
+    // A run that does not share copies nothing into the cache.
+    EXPECT_FALSE(pathExists(local_ + L"\\Morix\\cache\\jars")) << log();
 
     clearTranscript();
     launch(sharing(), L"/run", "", {{L"LOCALAPPDATA", std::nullopt}});
