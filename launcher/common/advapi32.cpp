@@ -1,8 +1,10 @@
 // advapi32.dll (the registry and the service control manager), loaded at the first call of one of its
 // functions instead of at the start of every process. Under Wine its loading, with the two libraries it
-// needs, makes a small console program a quarter slower, and only the service commands and the service
-// host need it: the registry functions are taken from kernel32.dll where it has them (Windows 7 and later,
-// where advapi32.dll forwards them there; Wine), so a run loads it not at all.
+// needs, makes a small console program a quarter slower (a run that extracts files, by 5 to 12 ms), and only
+// the service commands and the service host need it: the registry functions are taken from kernel32.dll
+// where it has them (Windows 7 and later, where advapi32.dll forwards them there; Wine), and the token
+// and security descriptor functions from kernelbase.dll (Windows 8 and later; Wine), so a run loads it
+// not at all.
 //
 // The launcher calls these functions as declared in windows.h, through their import slots. This file
 // defines those slots itself: each holds a stub that finds the real function, puts it into the slot and
@@ -13,8 +15,6 @@
 
 #include <windows.h>
 
-#include <sddl.h>
-
 namespace morix {
 namespace {
 
@@ -24,12 +24,17 @@ HMODULE advapi32() {
     return module;
 }
 
-// The real function, from kernel32.dll first when `inKernel32` says it may be there, stored in its slot;
-// null, with the last error set, when it cannot be had. Two threads that get here at once store the same
-// address.
+// The real function, from kernel32.dll or kernelbase.dll first when `inCore` says it may be there (both
+// are in every process), stored in its slot; null, with the last error set, when it cannot be had. Two
+// threads that get here at once store the same address.
 template <typename Function>
-Function resolve(const char* name, Function& slot, bool inKernel32) {
-    auto function = inKernel32 ? lookupFunction<Function>(GetModuleHandleW(L"kernel32.dll"), name) : nullptr;
+Function resolve(const char* name, Function& slot, bool inCore) {
+    Function function = nullptr;
+    for (const wchar_t* core : {L"kernel32.dll", L"kernelbase.dll"}) {
+        if (inCore && function == nullptr) {
+            function = lookupFunction<Function>(GetModuleHandleW(core), name);
+        }
+    }
     if (function == nullptr) {
         HMODULE module = advapi32();
         function = lookupFunction<Function>(module, name);
@@ -52,15 +57,16 @@ Function resolve(const char* name, Function& slot, bool inKernel32) {
 #define MORIX_IMPORT_SLOT(name, bytes) "__imp__" #name "@" #bytes
 #endif
 
-// One function: its name, its stdcall argument size in bytes, whether kernel32.dll may have it, its
+// One function: its name, its stdcall argument size in bytes, whether kernel32.dll or kernelbase.dll may
+// have it, its
 // return type, what it returns when it cannot be had (for the registry an error code, otherwise a null
 // handle or FALSE with the last error set), its parameter list and the names of the parameters. The
 // slot's type is the declared one, so a stub of another signature or calling convention does not compile.
-#define MORIX_LAZY_IMPORT(name, bytes, inKernel32, result, failure, parameters, arguments)                   \
+#define MORIX_LAZY_IMPORT(name, bytes, inCore, result, failure, parameters, arguments)                       \
     extern "C" decltype(&::name) morixImport_##name asm(MORIX_IMPORT_SLOT(name, bytes));                     \
     namespace {                                                                                              \
     result WINAPI lazy_##name parameters {                                                                   \
-        auto function = morix::resolve(#name, morixImport_##name, inKernel32);                               \
+        auto function = morix::resolve(#name, morixImport_##name, inCore);                                   \
         return function != nullptr ? function arguments : failure;                                           \
     }                                                                                                        \
     }                                                                                                        \
@@ -118,16 +124,29 @@ MORIX_LAZY_IMPORT(StartServiceCtrlDispatcherW, 4, false, BOOL, FALSE, (const SER
 MORIX_LAZY_IMPORT(StartServiceW, 12, false, BOOL, FALSE, (SC_HANDLE service, DWORD count, LPCWSTR* arguments),
                   (service, count, arguments))
 
-// The account's own identity, for the private directory of a run.
-MORIX_LAZY_IMPORT(OpenProcessToken, 12, false, BOOL, FALSE, (HANDLE process, DWORD access, PHANDLE token),
+// The account's own identity and the security descriptor of the private directory of a run.
+MORIX_LAZY_IMPORT(OpenProcessToken, 12, true, BOOL, FALSE, (HANDLE process, DWORD access, PHANDLE token),
                   (process, access, token))
-MORIX_LAZY_IMPORT(GetTokenInformation, 20, false, BOOL, FALSE,
+MORIX_LAZY_IMPORT(GetTokenInformation, 20, true, BOOL, FALSE,
                   (HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID information, DWORD size, PDWORD needed),
                   (token, kind, information, size, needed))
-MORIX_LAZY_IMPORT(ConvertSidToStringSidW, 8, false, BOOL, FALSE, (PSID sid, LPWSTR* text), (sid, text))
-MORIX_LAZY_IMPORT(ConvertStringSecurityDescriptorToSecurityDescriptorW, 16, false, BOOL, FALSE,
-                  (LPCWSTR text, DWORD revision, PSECURITY_DESCRIPTOR* descriptor, PULONG size),
-                  (text, revision, descriptor, size))
+MORIX_LAZY_IMPORT(CreateWellKnownSid, 16, true, BOOL, FALSE,
+                  (WELL_KNOWN_SID_TYPE type, PSID domain, PSID sid, DWORD* size), (type, domain, sid, size))
+MORIX_LAZY_IMPORT(GetLengthSid, 4, true, DWORD, 0, (PSID sid), (sid))
+MORIX_LAZY_IMPORT(InitializeAcl, 12, true, BOOL, FALSE, (PACL acl, DWORD size, DWORD revision),
+                  (acl, size, revision))
+MORIX_LAZY_IMPORT(AddAccessAllowedAceEx, 20, true, BOOL, FALSE,
+                  (PACL acl, DWORD revision, DWORD flags, DWORD access, PSID sid),
+                  (acl, revision, flags, access, sid))
+MORIX_LAZY_IMPORT(InitializeSecurityDescriptor, 8, true, BOOL, FALSE,
+                  (PSECURITY_DESCRIPTOR descriptor, DWORD revision), (descriptor, revision))
+MORIX_LAZY_IMPORT(SetSecurityDescriptorDacl, 16, true, BOOL, FALSE,
+                  (PSECURITY_DESCRIPTOR descriptor, BOOL present, PACL acl, BOOL defaulted),
+                  (descriptor, present, acl, defaulted))
+MORIX_LAZY_IMPORT(SetSecurityDescriptorControl, 12, true, BOOL, FALSE,
+                  (PSECURITY_DESCRIPTOR descriptor, SECURITY_DESCRIPTOR_CONTROL mask,
+                   SECURITY_DESCRIPTOR_CONTROL bits),
+                  (descriptor, mask, bits))
 
 // The account that /install gives the right to log on as a service. (The LSA functions that grant it are
 // declared without an import slot: the service commands look them up at run time.)

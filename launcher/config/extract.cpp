@@ -12,8 +12,6 @@
 #include "morix/message_ids.h"
 #include "morix/payload_format.h"
 
-#include <sddl.h>
-
 #include <algorithm>
 #include <ctime>
 #include <memory>
@@ -66,48 +64,29 @@ void createFirstLevelDirectory(const std::string& name) {
     }
 }
 
-struct LocalMemoryFree {
-    void operator()(void* memory) const { LocalFree(memory); }
-};
-using LocalMemory = std::unique_ptr<void, LocalMemoryFree>;
+bool failed(const wchar_t* call) {
+    logError(L"%s failed with error %lu", call, GetLastError());
+    return false;
+}
 
-// A directory that only this account, SYSTEM and the administrators may enter, whatever the temporary
-// root hands down. In Windows' own temporary folder, where a service running as LocalSystem works, every
-// user may create entries in any directory below it: a link planted where an included file is about to
-// be written, or beside the jar the VM then reads, would otherwise decide what the service writes and
-// runs. None (logged) when the account cannot be read; the directory then gets the root's permissions.
-LocalMemory privateDirectorySecurity() {
+// The account this process runs as; false when its token cannot be read.
+bool readTokenUser(std::vector<uint64_t>& user) {
     UniqueHandle token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive())) {
-        logError(L"OpenProcessToken failed with error %lu", GetLastError());
-        return nullptr;
+        return failed(L"OpenProcessToken");
     }
     DWORD size = 0;
     GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-    std::vector<uint64_t> user(size / sizeof(uint64_t) + 1);
-    wchar_t* sid = nullptr;
-    if (!GetTokenInformation(token.get(), TokenUser, user.data(),
-                             static_cast<DWORD>(user.size() * sizeof(uint64_t)), &size) ||
-        !ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid, &sid)) {
-        logError(L"GetTokenInformation or ConvertSidToStringSidW failed with error %lu", GetLastError());
-        return nullptr;
-    }
-    LocalMemory sidText(sid);
-    const std::wstring sddl = formatWide(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;%s)", sid);
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
-                                                              nullptr)) {
-        logError(L"ConvertStringSecurityDescriptorToSecurityDescriptorW failed with error %lu",
-                 GetLastError());
-        return nullptr;
-    }
-    return LocalMemory(descriptor);
+    user.assign(size / sizeof(uint64_t) + 1, 0);
+    return GetTokenInformation(token.get(), TokenUser, user.data(),
+                               static_cast<DWORD>(user.size() * sizeof(uint64_t)), &size) ||
+           failed(L"GetTokenInformation");
 }
 
 bool createPrivateDirectory(const std::string& path) {
-    const LocalMemory descriptor = privateDirectorySecurity();
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
-    return CreateDirectoryA(path.c_str(), descriptor ? &attributes : nullptr) != FALSE;
+    const std::unique_ptr<PrivateSecurity> security = privateDirectorySecurity();
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, security ? &security->descriptor : nullptr, FALSE};
+    return CreateDirectoryA(path.c_str(), security ? &attributes : nullptr) != FALSE;
 }
 
 uint32_t currentPosition(HANDLE file) {
@@ -119,10 +98,59 @@ uint32_t currentPosition(HANDLE file) {
 
 } // namespace
 
+// A directory that only this account, SYSTEM and the administrators may enter, whatever the temporary
+// root hands down: full control for each, inherited by everything below, and nothing from the parent. In
+// Windows' own temporary folder, where a service running as LocalSystem works, every user may create
+// entries in any directory below it: a link planted where an included file is about to be written, or
+// beside the jar the VM then reads, would otherwise decide what the service writes and runs. None
+// (logged) when the account cannot be read; the directory then gets the root's permissions. Built from
+// the core system libraries' security functions, which every process has loaded: the textual form of a
+// descriptor would load advapi32.dll for every run that extracts a file.
+std::unique_ptr<PrivateSecurity> privateDirectorySecurity() {
+    auto security = std::make_unique<PrivateSecurity>();
+    if (!readTokenUser(security->user)) {
+        return nullptr;
+    }
+    DWORD systemSize = sizeof security->system;
+    DWORD administratorsSize = sizeof security->administrators;
+    if (!CreateWellKnownSid(WinLocalSystemSid, nullptr, security->system, &systemSize) ||
+        !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, security->administrators,
+                            &administratorsSize)) {
+        failed(L"CreateWellKnownSid");
+        return nullptr;
+    }
+    const PSID sids[] = {security->system, security->administrators,
+                         reinterpret_cast<const TOKEN_USER*>(security->user.data())->User.Sid};
+    DWORD aclSize = sizeof(ACL);
+    for (PSID sid : sids) {
+        aclSize += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(sid);
+    }
+    security->acl.assign(aclSize / sizeof(uint64_t) + 1, 0);
+    auto* acl = reinterpret_cast<PACL>(security->acl.data());
+    if (!InitializeAcl(acl, aclSize, ACL_REVISION)) {
+        failed(L"InitializeAcl");
+        return nullptr;
+    }
+    for (PSID sid : sids) {
+        if (!AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+                                   FILE_ALL_ACCESS, sid)) {
+            failed(L"AddAccessAllowedAceEx");
+            return nullptr;
+        }
+    }
+    if (!InitializeSecurityDescriptor(&security->descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(&security->descriptor, TRUE, acl, FALSE) ||
+        !SetSecurityDescriptorControl(&security->descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+        failed(L"InitializeSecurityDescriptor or SetSecurityDescriptorDacl/Control");
+        return nullptr;
+    }
+    return security;
+}
+
 bool createPrivateDirectoryWide(const std::wstring& path) {
-    const LocalMemory descriptor = privateDirectorySecurity();
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
-    return CreateDirectoryW(path.c_str(), descriptor ? &attributes : nullptr) != FALSE;
+    const std::unique_ptr<PrivateSecurity> security = privateDirectorySecurity();
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, security ? &security->descriptor : nullptr, FALSE};
+    return CreateDirectoryW(path.c_str(), security ? &attributes : nullptr) != FALSE;
 }
 
 int copyStream(HANDLE source, HANDLE target, int64_t size, bool unscramble) {

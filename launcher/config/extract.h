@@ -4,7 +4,9 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace morix {
 
@@ -24,6 +26,18 @@ int extractFiles();
 // Sets appTempDir to a new directory beside a fresh marker file in the temporary root, or ends the process
 // (message 1009, "7").
 void createAppTempDir();
+// The security descriptor of a private directory, with the access list and the identities it points to.
+struct PrivateSecurity {
+    SECURITY_DESCRIPTOR descriptor{};
+    std::vector<uint64_t> acl;  // 8-byte aligned, as an ACL must be
+    std::vector<uint64_t> user; // the token's TOKEN_USER
+    uint64_t system[SECURITY_MAX_SID_SIZE / sizeof(uint64_t) + 1]{};
+    uint64_t administrators[SECURITY_MAX_SID_SIZE / sizeof(uint64_t) + 1]{};
+};
+// What a private directory is created with: full control for SYSTEM, the administrators and this account,
+// inherited by everything below, and nothing from the parent. None (logged) when the account cannot be
+// read.
+std::unique_ptr<PrivateSecurity> privateDirectorySecurity();
 // Creates a directory that only this account, SYSTEM and the administrators may enter (nothing inherited);
 // false when CreateDirectoryW fails (GetLastError tells why).
 bool createPrivateDirectoryWide(const std::wstring& path);

@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 using namespace morix;
 
 namespace {
@@ -66,4 +68,47 @@ TEST(CopyStream, CopiesBeyondOnePieceByteExactAndReportsACutSourceWithTheCountCo
     EXPECT_TRUE(failure.ends_with(" " + std::to_string(content.size() + 5))) << failure;
     plain.reset();
     EXPECT_TRUE(test::readFile(dir.file(L"plain")) == content + "after");
+}
+
+// The run's directory: SYSTEM, the administrators and this account, full control inherited by what is
+// below, and nothing from the temporary root. (Wine keeps no descriptor of a directory that could be read
+// back here, so the one it is created with is what is checked.)
+TEST(PrivateDirectory, OnlyTheAccountSystemAndTheAdministratorsMayEnter) {
+    const std::unique_ptr<PrivateSecurity> security = privateDirectorySecurity();
+    ASSERT_NE(security, nullptr);
+    PSECURITY_DESCRIPTOR descriptor = &security->descriptor;
+    ASSERT_TRUE(IsValidSecurityDescriptor(descriptor));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
+    EXPECT_NE(control & SE_DACL_PROTECTED, 0);
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL acl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted));
+    ASSERT_TRUE(present && acl != nullptr && IsValidAcl(acl));
+    ASSERT_EQ(acl->AceCount, 3);
+
+    DWORD size = 0;
+    UniqueHandle token;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive()));
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    std::vector<uint64_t> user(size / sizeof(uint64_t) + 1);
+    ASSERT_TRUE(GetTokenInformation(token.get(), TokenUser, user.data(), size, &size));
+    uint64_t system[SECURITY_MAX_SID_SIZE / 8 + 1];
+    uint64_t administrators[SECURITY_MAX_SID_SIZE / 8 + 1];
+    DWORD sidSize = sizeof system;
+    ASSERT_TRUE(CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &sidSize));
+    sidSize = sizeof administrators;
+    ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize));
+    const PSID expected[] = {system, administrators, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid};
+    for (DWORD i = 0; i < 3; ++i) {
+        void* entry = nullptr;
+        ASSERT_TRUE(GetAce(acl, i, &entry));
+        const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+        EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE) << i;
+        EXPECT_EQ(ace->Header.AceFlags, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE) << i;
+        EXPECT_EQ(ace->Mask, static_cast<DWORD>(FILE_ALL_ACCESS)) << i;
+        EXPECT_TRUE(EqualSid(const_cast<DWORD*>(&ace->SidStart), expected[i])) << i;
+    }
 }
