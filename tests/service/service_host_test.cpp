@@ -199,6 +199,32 @@ TEST_F(ServiceHostTest, AChildThatCannotStartStopsTheServiceWithTheServiceSpecif
     }
 }
 
+// An update that puts the launcher back before the next attempt: the host starts it again and serves on.
+TEST_F(ServiceHostTest, AChildThatCouldNotStartIsStartedAgainOnceItsLauncherIsBack) {
+    const std::wstring name = uniqueName();
+    Payload p = named(name);
+    p.strings.emplace_back(morix::ids::kServiceRestartDelay, "1");
+    p.strings.emplace_back(morix::ids::kServiceRestartLimit, "3");
+    const std::wstring probe = makeServiceProbe(p);
+    writeScript(probe, "until=release\nexit=3\n");
+    installAndStart(probe);
+    const std::wstring moved = dir_.file(L"probe-old.exe");
+    ASSERT_TRUE(MoveFileW(probe.c_str(), moved.c_str())) << GetLastError();
+    writeFile(dir_.file(L"child-release"), "");
+    const std::string failed = "] the child could not be started: restart 2 in 2000 ms\n";
+    ASSERT_TRUE(waitUntil(20000, [&] { return !hostLogContaining(failed).empty(); })) << hostLogs();
+
+    forgetChildFiles(probe);
+    writeScript(probe, "until=eof\n");
+    ASSERT_TRUE(MoveFileW(moved.c_str(), probe.c_str())) << GetLastError();
+    ASSERT_NE(awaitChildFile(probe, L"child-started.txt"), "") << hostLogs();
+    EXPECT_TRUE(waitUntil(10000, [&] {
+        return contains(hostLogContaining(failed), "] restarted the child (restart 2)\n");
+    })) << hostLogs();
+    EXPECT_EQ(queryStatus(name).dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(run(probe, L"/stop").output, "Stopping service '" + narrow(name) + "'.\nService stopped\n");
+}
+
 // Cutting the line would drop arguments or the marker and run a command nobody gave: the service fails
 // to start instead, visibly.
 TEST_F(ServiceHostTest, ACommandLineBeyondTheLimitIsRefusedNeverCut) {
