@@ -291,7 +291,12 @@ bool restartChild(RestartTracker& restarts, DWORD exitCode, const std::wstring& 
             logError(L"the child failed again after %d restarts within %lu s: giving up",
                      static_cast<int>(decision.attempt),
                      static_cast<unsigned long>(restarts.policy().windowMs / 1000));
-            end = started ? ServiceEnd::Failed : ServiceEnd::ChildNotStarted;
+            if (started) {
+                end = ServiceEnd::Failed;
+            } else {
+                // A stop asked for while the last start failed ends the service as asked.
+                end = stopWasRequested() ? ServiceEnd::Stopped : ServiceEnd::ChildNotStarted;
+            }
             return false;
         }
         shutdownPipe.close();
