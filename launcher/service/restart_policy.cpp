@@ -97,6 +97,10 @@ RestartDecision RestartTracker::childEnded(DWORD exitCode, ULONGLONG now) {
     if (isSuccess(exitCode)) {
         return {};
     }
+    return childFailed(now);
+}
+
+RestartDecision RestartTracker::childFailed(ULONGLONG now) {
     while (!restarts_.empty() && now - restarts_.front() >= policy_.windowMs) {
         restarts_.pop_front();
     }

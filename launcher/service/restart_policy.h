@@ -38,6 +38,8 @@ public:
     explicit RestartTracker(RestartPolicy policy) : policy_(std::move(policy)) {}
     // What to do about a child that ended by itself with exitCode at `now`.
     RestartDecision childEnded(DWORD exitCode, ULONGLONG now);
+    // What to do about a child that could not be started at `now`: a failure whatever the success codes.
+    RestartDecision childFailed(ULONGLONG now);
     bool isSuccess(DWORD exitCode) const;
     const RestartPolicy& policy() const { return policy_; }
 

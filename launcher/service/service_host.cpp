@@ -78,8 +78,8 @@ void resetStatus() {
 
 // A service whose child cannot run is reported stopped with a service-specific code, so that the
 // manager and the administrator see the failure instead of a service that runs nothing.
-void reportChildStartFailure() {
-    reportStatus([](SERVICE_STATUS& status) {
+bool reportChildStartFailure() {
+    return reportStatus([](SERVICE_STATUS& status) {
         status.dwCurrentState = SERVICE_STOPPED;
         status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
         status.dwServiceSpecificExitCode = kChildStartFailure;
@@ -260,27 +260,56 @@ bool awaitRestartDelay(DWORD delayMs) {
     return WaitForSingleObject(stopRequested(), delayMs) == WAIT_TIMEOUT;
 }
 
-// Replaces a child that failed, as the policy says: true with the new child in `child`, false when the
-// service is to end (a success code, the policy's limit, a stop during the delay).
+// How the service ends, as its last report says.
+enum class ServiceEnd {
+    // Asked for, or the child's exit code counts as success: reported stopped.
+    Stopped,
+    // The child failed: no stopped report, so that the manager sees a failed service.
+    Failed,
+    // The host ended the child at the stop bound: reported stopped with its own code.
+    ChildEndedByHost,
+    // The host gave up on a child it could not start: reported stopped with the start failure's code.
+    ChildNotStarted,
+};
+
+// Replaces a child that failed, as the policy says: true with the new child in `child`, false with how
+// the service is to end (a success code, the policy's limit, a stop during the delay).
 bool restartChild(RestartTracker& restarts, DWORD exitCode, const std::wstring& commandLine,
-                  ChildProcess& child) {
-    for (DWORD code = exitCode;;) {
-        const RestartDecision decision = restarts.childEnded(code, GetTickCount64());
+                  ChildProcess& child, ServiceEnd& end) {
+    // The last child ended with exitCode; after a failed start there is none, and no code of its own.
+    bool started = true;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        const RestartDecision decision =
+            started ? restarts.childEnded(exitCode, now) : restarts.childFailed(now);
         if (decision.action == ChildEndAction::EndService) {
-            logMessage(L"exit code %lu counts as success: the service ends", code);
+            logMessage(L"exit code %lu counts as success: the service ends", exitCode);
+            end = ServiceEnd::Stopped;
             return false;
         }
         if (decision.action == ChildEndAction::GiveUp) {
             logError(L"the child failed again after %d restarts within %lu s: giving up",
                      static_cast<int>(decision.attempt),
                      static_cast<unsigned long>(restarts.policy().windowMs / 1000));
+            if (started) {
+                end = ServiceEnd::Failed;
+            } else {
+                // A stop asked for while the last start failed ends the service as asked.
+                end = stopWasRequested() ? ServiceEnd::Stopped : ServiceEnd::ChildNotStarted;
+            }
             return false;
         }
         shutdownPipe.close();
-        logMessage(L"the child ended without a stop request (exit code %lu): restart %d in %lu ms", code,
-                   static_cast<int>(decision.attempt), decision.delayMs);
+        if (started) {
+            logMessage(L"the child ended without a stop request (exit code %lu): restart %d in %lu ms",
+                       exitCode, static_cast<int>(decision.attempt), decision.delayMs);
+        } else {
+            logMessage(L"the child could not be started: restart %d in %lu ms",
+                       static_cast<int>(decision.attempt), decision.delayMs);
+        }
         if (!awaitRestartDelay(decision.delayMs)) {
             logMessage(L"a stop came during the restart delay: no restart");
+            end = ServiceEnd::Stopped;
             return false;
         }
         // What the ended child left in the temporary root goes before the new one starts.
@@ -300,18 +329,19 @@ bool restartChild(RestartTracker& restarts, DWORD exitCode, const std::wstring& 
             logMessage(L"restarted the child (restart %d)", static_cast<int>(decision.attempt));
             return true;
         }
-        // A child that cannot be started counts as one more failure.
-        code = kChildStartFailure;
+        // A child that cannot be started counts as one more failure: its program may be back by the
+        // next attempt (a launcher being replaced, say).
+        started = false;
     }
 }
 
-// Reports the end of the service when it was asked for or the child ended with a success code, and
-// ends the host at once: nothing in this process may run after the service has stopped. Otherwise the
-// host ends without a stopped report, and the manager sees a failed service (its recovery may act).
-[[noreturn]] void endService(bool endedByHost, bool success) {
+// Reports the end of the service, unless it failed, and ends the host at once: nothing in this process
+// may run after the service has stopped. A failed service ends without a stopped report, so that the
+// manager sees it fail (its recovery may act).
+[[noreturn]] void endService(ServiceEnd end) {
     // Set before the report below, which lets the dispatcher return on the main thread.
     hostEnding = true;
-    if (endedByHost) {
+    if (end == ServiceEnd::ChildEndedByHost) {
         if (!reportStatus([](SERVICE_STATUS& status) {
                 status.dwCurrentState = SERVICE_STOPPED;
                 status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
@@ -322,7 +352,13 @@ bool restartChild(RestartTracker& restarts, DWORD exitCode, const std::wstring& 
         logMessage(
             L"service stopped: the host ended the child after the stop bound (service-specific code %lu)",
             kStopBoundExceeded);
-    } else if (success || currentState() == SERVICE_STOP_PENDING) {
+    } else if (end == ServiceEnd::ChildNotStarted) {
+        if (!reportChildStartFailure()) {
+            logError(L"SetServiceStatus 13 failed %d", static_cast<int>(GetLastError()));
+        }
+        logMessage(L"service stopped: the child could not be started (service-specific code %lu)",
+                   kChildStartFailure);
+    } else if (end == ServiceEnd::Stopped || currentState() == SERVICE_STOP_PENDING) {
         if (!reportState(SERVICE_STOPPED)) {
             logError(L"SetServiceStatus 10 failed %d", static_cast<int>(GetLastError()));
         }
@@ -344,9 +380,16 @@ bool restartChild(RestartTracker& restarts, DWORD exitCode, const std::wstring& 
         }
         logMessage(L"process terminated with exit code %d", static_cast<int>(exitCode));
         child = ChildProcess{};
-        if (!restarts || endedByHost || stopWasRequested() ||
-            !restartChild(*restarts, exitCode, commandLine, child)) {
-            endService(endedByHost, restarts ? restarts->isSuccess(exitCode) : exitCode == 0);
+        if (endedByHost) {
+            endService(ServiceEnd::ChildEndedByHost);
+        }
+        const bool success = restarts ? restarts->isSuccess(exitCode) : exitCode == 0;
+        if (!restarts || stopWasRequested()) {
+            endService(success ? ServiceEnd::Stopped : ServiceEnd::Failed);
+        }
+        ServiceEnd end = ServiceEnd::Failed;
+        if (!restartChild(*restarts, exitCode, commandLine, child, end)) {
+            endService(end);
         }
     }
 }

@@ -49,21 +49,8 @@ Registration registration(const std::wstring& name) {
     return r;
 }
 
-// The system's text for an error as the reason line gives it: one line, without its final full stop.
-std::string systemText(DWORD error) {
-    wchar_t buffer[1024] = {};
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                                  0, buffer, 1024, nullptr);
-    std::wstring text(buffer, length);
-    while (!text.empty() && (iswspace(text.back()) || text.back() == L'.')) {
-        text.pop_back();
-    }
-    return narrow(text);
-}
-
 std::vector<std::wstring> dependencies(const std::wstring& name) {
-    return readMultiString(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\" + name,
-                           L"DependOnService");
+    return registryList(name, L"DependOnService");
 }
 
 } // namespace

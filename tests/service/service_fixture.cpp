@@ -3,11 +3,13 @@
 #include "common/handles.h"
 
 #include <cstdlib>
+#include <cwctype>
 
 namespace morix::test {
 namespace {
 
 constexpr const wchar_t* kPriorityKey = L"SOFTWARE\\quarrystone\\morix\\priority";
+constexpr const wchar_t* kServicesKey = L"SYSTEM\\CurrentControlSet\\Services\\";
 
 std::wstring directoryOf(const std::wstring& file) {
     return file.substr(0, file.find_last_of(L'\\'));
@@ -45,18 +47,54 @@ void endProcess(DWORD pid, const std::wstring& image) {
 
 } // namespace
 
-std::vector<std::wstring> readMultiString(HKEY root, const std::wstring& key, const std::wstring& value) {
+std::string systemText(DWORD error) {
+    wchar_t buffer[1024] = {};
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                                  0, buffer, 1024, nullptr);
+    std::wstring text(buffer, length);
+    while (!text.empty() && (iswspace(text.back()) || text.back() == L'.')) {
+        text.pop_back();
+    }
+    return narrow(text);
+}
+
+std::optional<std::wstring> registryText(const std::wstring& name, const wchar_t* value) {
+    std::vector<wchar_t> data(4096, L'\0');
+    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, (kServicesKey + name).c_str(), value, RRF_RT_REG_SZ, nullptr,
+                     data.data(), &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    return std::wstring(data.data());
+}
+
+std::optional<DWORD> registryNumber(const std::wstring& name, const wchar_t* value) {
+    DWORD data = 0;
+    DWORD size = sizeof(data);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, (kServicesKey + name).c_str(), value, RRF_RT_REG_DWORD, nullptr,
+                     &data, &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    return data;
+}
+
+std::vector<std::wstring> registryList(const std::wstring& name, const wchar_t* value) {
     std::vector<wchar_t> data(8192, L'\0');
     DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
     std::vector<std::wstring> names;
-    if (RegGetValueW(root, key.c_str(), value.c_str(), RRF_RT_REG_MULTI_SZ, nullptr, data.data(), &size) !=
-        ERROR_SUCCESS) {
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, (kServicesKey + name).c_str(), value, RRF_RT_REG_MULTI_SZ, nullptr,
+                     data.data(), &size) != ERROR_SUCCESS) {
         return names;
     }
     for (const wchar_t* entry = data.data(); *entry; entry += wcslen(entry) + 1) {
         names.emplace_back(entry);
     }
     return names;
+}
+
+bool registryHas(const std::wstring& name, const wchar_t* value) {
+    return RegGetValueW(HKEY_LOCAL_MACHINE, (kServicesKey + name).c_str(), value, RRF_RT_ANY, nullptr,
+                        nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 ServiceTest::~ServiceTest() {

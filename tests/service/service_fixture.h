@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,7 +48,15 @@ private:
     std::vector<std::wstring> priorityValues_;
 };
 
+// The system's text for an error as a reason line gives it: one line, without its final full stop.
+std::string systemText(DWORD error);
+
+// A value of the service's own registry key (SYSTEM\CurrentControlSet\Services\<name>), where the
+// service control manager keeps the registration: none when it is missing or of another type.
+std::optional<std::wstring> registryText(const std::wstring& name, const wchar_t* value);
+std::optional<DWORD> registryNumber(const std::wstring& name, const wchar_t* value);
 // The bytes "a\0b\0\0" of a REG_MULTI_SZ value as a list, or an empty list when it is missing.
-std::vector<std::wstring> readMultiString(HKEY root, const std::wstring& key, const std::wstring& value);
+std::vector<std::wstring> registryList(const std::wstring& name, const wchar_t* value);
+bool registryHas(const std::wstring& name, const wchar_t* value);
 
 } // namespace morix::test

@@ -11,8 +11,6 @@ namespace ids = morix::ids;
 
 namespace {
 
-const wchar_t kServicesKey[] = L"SYSTEM\\CurrentControlSet\\Services\\";
-
 Payload named(const std::wstring& name, const char* executableType = "0") {
     Payload p;
     p.setString(ids::kServiceName, narrow(name));
@@ -26,42 +24,6 @@ std::wstring ascii(const std::string& text) {
 
 std::u16string utf16(const std::wstring& text) {
     return std::u16string(text.begin(), text.end());
-}
-
-std::optional<std::wstring> registryText(const std::wstring& name, const wchar_t* value) {
-    std::vector<wchar_t> data(4096, L'\0');
-    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, (kServicesKey + name).c_str(), value, RRF_RT_REG_SZ, nullptr,
-                     data.data(), &size) != ERROR_SUCCESS) {
-        return std::nullopt;
-    }
-    return std::wstring(data.data());
-}
-
-bool registryHas(const std::wstring& name, const wchar_t* value) {
-    return RegGetValueW(HKEY_LOCAL_MACHINE, (kServicesKey + name).c_str(), value, RRF_RT_ANY, nullptr,
-                        nullptr, nullptr) == ERROR_SUCCESS;
-}
-
-std::optional<DWORD> registryNumber(const std::wstring& name, const wchar_t* value) {
-    DWORD data = 0;
-    DWORD size = sizeof(data);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, (kServicesKey + name).c_str(), value, RRF_RT_REG_DWORD, nullptr,
-                     &data, &size) != ERROR_SUCCESS) {
-        return std::nullopt;
-    }
-    return data;
-}
-
-std::string systemText(DWORD error) {
-    wchar_t buffer[1024] = {};
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                                  0, buffer, 1024, nullptr);
-    std::wstring text(buffer, length);
-    while (!text.empty() && (iswspace(text.back()) || text.back() == L'.')) {
-        text.pop_back();
-    }
-    return narrow(text);
 }
 
 std::string currentUser() {

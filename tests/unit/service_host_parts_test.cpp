@@ -82,6 +82,13 @@ TEST(RestartPolicy, TheDelayDoublesUpToItsMaximumAndTheLimitCountsWithinTheWindo
     EXPECT_EQ(later.delayMs, 4000u);
     // A success code ends the service whatever the count.
     EXPECT_EQ(tracker.childEnded(0, 61600).action, ChildEndAction::EndService);
+
+    // A child that could not be started failed, whatever the success codes hold.
+    RestartPolicy anyCode = policy(1000, 1000, 1, 60000);
+    anyCode.successCodes = {0, 5000};
+    RestartTracker unstarted(anyCode);
+    EXPECT_EQ(unstarted.childFailed(0).action, ChildEndAction::Restart);
+    EXPECT_EQ(unstarted.childFailed(10).action, ChildEndAction::GiveUp);
 }
 
 TEST(RestartPolicy, ALimitOfNoneGivesUpAtOnceAndAnEmptyListCountsEveryCodeAsAFailure) {
