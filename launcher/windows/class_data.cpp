@@ -71,26 +71,31 @@ std::wstring directoryOf(const std::wstring& path) {
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
-// The entries of the class path and module path options; false when one is a directory that is not
-// empty, whose classes an archive cannot record.
-bool pathEntries(const VmOptionList& options, std::vector<std::wstring>& entries) {
+// The entries of the class path and module path options.
+std::vector<std::wstring> pathEntries(const VmOptionList& options) {
+    std::vector<std::wstring> entries;
     for (const std::string& option : options) {
         for (std::string_view prefix : {kClassPathOption, kModulePathOption}) {
-            if (!option.starts_with(prefix)) {
-                continue;
-            }
-            for (const std::string& entry : splitList(std::string_view(option).substr(prefix.size()))) {
-                const std::wstring wide = narrowToWide(entry);
-                const DWORD attributes = GetFileAttributesW(wide.c_str());
-                if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-                    turnOff(L"the class path holds the directory ", wide);
-                    return false;
+            if (option.starts_with(prefix)) {
+                for (const std::string& entry : splitList(std::string_view(option).substr(prefix.size()))) {
+                    entries.push_back(narrowToWide(entry));
                 }
-                entries.push_back(wide);
             }
         }
     }
-    return true;
+    return entries;
+}
+
+// True, with sharing off, when a path entry is a directory, whose classes an archive cannot record.
+bool pathHoldsDirectory(const VmOptionList& options) {
+    for (const std::wstring& entry : pathEntries(options)) {
+        const DWORD attributes = GetFileAttributesW(entry.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            turnOff(L"the class path holds the directory ", entry);
+            return true;
+        }
+    }
+    return false;
 }
 
 // The path options with every entry in this run's directory at its stable copy; false, with sharing off
@@ -134,10 +139,6 @@ bool useStableCopies(VmOptionList& options, size_t position) {
 // What the archive depends on: this launcher's file, the runtime's VM and its own base archives, the VM
 // options (without the launcher's properties, which name this run's directory) and the path entries.
 std::optional<uint64_t> archiveKey(const VmOptionList& options, size_t position) {
-    std::vector<std::wstring> entries;
-    if (!pathEntries(options, entries)) {
-        return std::nullopt;
-    }
     const std::wstring vm = jvmModulePath();
     if (vm.empty()) {
         turnOff(L"the runtime's jvm.dll has no path");
@@ -152,7 +153,7 @@ std::optional<uint64_t> archiveKey(const VmOptionList& options, size_t position)
     for (size_t i = position; i < options.size(); ++i) {
         key += narrowToWide(options[i]) + L"\n";
     }
-    for (const std::wstring& entry : entries) {
+    for (const std::wstring& entry : pathEntries(options)) {
         key += entry + L"|" + fileStamp(entry) + L"\n";
     }
     const std::string bytes = wideToUtf8(key);
@@ -240,8 +241,8 @@ void addClassDataOptions(VmOptionList& options, size_t position) {
     if (!classDataSharingActive() || position > options.size() || decidesItself(options, position)) {
         return;
     }
-    std::vector<std::wstring> entries;
-    if (!pathEntries(options, entries) || !useStableCopies(options, position)) {
+    // Before any copy is made: a run that does not share copies nothing.
+    if (pathHoldsDirectory(options) || !useStableCopies(options, position)) {
         return;
     }
     const std::optional<uint64_t> key = archiveKey(options, position);
