@@ -104,6 +104,14 @@ TEST_F(ClassDataTest, AConfiguredSharingOptionOrNoCacheLeavesTheOptionsAsTheyWer
     // A run that does not share copies nothing into the cache.
     EXPECT_FALSE(pathExists(local_ + L"\\Morix\\cache\\jars")) << log();
 
+    // A directory on the class path: an archive cannot record its classes, and nothing is copied first.
+    createDirectory(dir_.file(L"classes"));
+    clearTranscript();
+    launchSharing(sharing({{ids::kClassPath, "D1classes"}}));
+    EXPECT_EQ(sharingOptions(), std::vector<std::string>{}) << log();
+    EXPECT_TRUE(contains(log(), "class-data sharing off: the class path holds the directory ")) << log();
+    EXPECT_FALSE(pathExists(local_ + L"\\Morix\\cache\\jars")) << log();
+
     clearTranscript();
     launch(sharing(), L"/run", "", {{L"LOCALAPPDATA", std::nullopt}});
     EXPECT_EQ(sharingOptions(), std::vector<std::string>{}) << log();
