@@ -268,9 +268,26 @@ bool isRelativePath(std::wstring_view path) {
     return isRelative(path);
 }
 
+namespace {
+
+// A name that a directory listing reads as a pattern ("*", "?"), or refuses (a trailing separator),
+// is asked of a listing; any other name of one entry by its attributes, which under Wine costs one
+// lookup instead of a listing of the directory.
+template <typename String>
+bool needsListing(const String& path) {
+    using Char = typename String::value_type;
+    return path.empty() || path.find_first_of(String({Char('*'), Char('?')})) != String::npos ||
+           path.back() == Char('\\') || path.back() == Char('/');
+}
+
+} // namespace
+
 bool fileExists(const std::string& path) {
     if (isDriveRoot(path)) {
         return true;
+    }
+    if (!needsListing(path)) {
+        return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
     }
     WIN32_FIND_DATAA entry;
     UniqueFindHandle find(FindFirstFileA(path.c_str(), &entry));
@@ -281,20 +298,32 @@ bool fileExists(const std::wstring& path) {
     if (isDriveRoot(path)) {
         return true;
     }
+    if (!needsListing(path)) {
+        return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
     WIN32_FIND_DATAW entry;
     UniqueFindHandle find(FindFirstFileW(path.c_str(), &entry));
     return find.valid();
 }
 
 bool findFileTime(const std::string& path, uint64_t* lastWriteTime) {
-    WIN32_FIND_DATAA entry;
-    UniqueFindHandle find(FindFirstFileA(path.c_str(), &entry));
-    if (!find) {
-        return false;
+    FILETIME written{};
+    if (needsListing(path)) {
+        WIN32_FIND_DATAA entry;
+        UniqueFindHandle find(FindFirstFileA(path.c_str(), &entry));
+        if (!find) {
+            return false;
+        }
+        written = entry.ftLastWriteTime;
+    } else {
+        WIN32_FILE_ATTRIBUTE_DATA attributes;
+        if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &attributes)) {
+            return false;
+        }
+        written = attributes.ftLastWriteTime;
     }
     if (lastWriteTime) {
-        *lastWriteTime = (static_cast<uint64_t>(entry.ftLastWriteTime.dwHighDateTime) << 32) |
-                         entry.ftLastWriteTime.dwLowDateTime;
+        *lastWriteTime = (static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
     }
     return true;
 }

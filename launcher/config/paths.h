@@ -34,7 +34,8 @@ std::optional<std::string> getShortPathViaShell(const std::wstring& path);
 bool isRelativePath(std::string_view path);
 bool isRelativePath(std::wstring_view path);
 
-// A drive root ("X:\", "X:\.", "X:\.\.") exists; anything else exists when a directory listing finds it.
+// A drive root ("X:\", "X:\.", "X:\.\.") exists; anything else exists when a directory listing finds it:
+// a pattern ("*", "?") when some entry matches it, a name with a trailing separator never.
 bool fileExists(const std::string& path);
 bool fileExists(const std::wstring& path);
 // Like fileExists without the drive-root rule; stores the entry's last-write time.

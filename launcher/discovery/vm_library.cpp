@@ -246,6 +246,11 @@ HMODULE tryJvmDll(const std::string& binDirectory, const std::string& subdirecto
 }
 
 void preloadUcrtbase(const std::string& binDirectory) {
+    // The cheaper question first: most runtimes bring no ucrtbase.dll of their own.
+    const std::string ucrtbase = binDirectory + "\\ucrtbase.dll";
+    if (!fileExists(ucrtbase)) {
+        return;
+    }
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof version;
 #pragma GCC diagnostic push
@@ -253,10 +258,6 @@ void preloadUcrtbase(const std::string& binDirectory) {
     GetVersionExA(&version);
 #pragma GCC diagnostic pop
     if (version.dwMajorVersion > 6 || (version.dwMajorVersion == 6 && version.dwMinorVersion >= 4)) {
-        return;
-    }
-    const std::string ucrtbase = binDirectory + "\\ucrtbase.dll";
-    if (!fileExists(ucrtbase)) {
         return;
     }
     logMessage(L"Preloading ucrtbase.dll 4");

@@ -230,8 +230,13 @@ jstring newJavaString(JNIEnv* env, const std::wstring& text) {
     return env->NewString(reinterpret_cast<const jchar*>(text.c_str()), static_cast<jsize>(text.size()));
 }
 
-// The exact wide launcher path replaces the narrow value given as a VM option.
+// The exact wide launcher path replaces the narrow value given as a VM option, where the ANSI code page
+// could not carry it (the VM reads its options in that code page). Otherwise the option is exact already,
+// and the calls are saved.
 void setModuleNameProperty(JNIEnv* env) {
+    if (narrowToWide(getExecutablePath()) == getExecutablePathWide()) {
+        return;
+    }
     const LocalRef system(env, env->FindClass("java/lang/System"));
     if (!system) {
         logError(L"could not get system class");

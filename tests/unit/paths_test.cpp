@@ -1,8 +1,11 @@
 #include "config/paths.h"
+#include "common/handles.h"
+#include "common/text.h"
 #include "harness/harness.h"
 #include "log_tail.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 using namespace morix;
 
@@ -90,6 +93,27 @@ TEST(Paths, DriveRootsExistAndFilesAreFoundByListing) {
     EXPECT_TRUE(findFileTime(getExecutablePath(), &time));
     EXPECT_NE(time, 0u);
     EXPECT_FALSE(findFileTime("C:\\", nullptr)); // no drive-root rule here
+}
+
+// Names of one entry are looked up by their attributes; the answers stay those of a directory listing.
+TEST(Paths, LookupsByNameAnswerAsTheListingDoes) {
+    std::string directory = getExecutableDirectory();
+    directory.pop_back();
+    EXPECT_TRUE(fileExists(directory));
+    EXPECT_FALSE(fileExists(directory + "\\")); // a listing refuses a trailing separator
+    EXPECT_FALSE(fileExists(directory + "/"));
+    EXPECT_TRUE(fileExists(directory + "\\launcher_unit_te?t.exe")); // patterns still match
+    EXPECT_TRUE(fileExists(narrowToWide(directory) + L"\\*.exe"));
+    EXPECT_FALSE(fileExists(directory + "\\*.no-such-extension"));
+
+    WIN32_FIND_DATAA entry;
+    UniqueFindHandle find(FindFirstFileA(getExecutablePath().c_str(), &entry));
+    ASSERT_TRUE(find.valid());
+    uint64_t time = 0;
+    ASSERT_TRUE(findFileTime(getExecutablePath(), &time));
+    EXPECT_EQ(time, (static_cast<uint64_t>(entry.ftLastWriteTime.dwHighDateTime) << 32) |
+                        entry.ftLastWriteTime.dwLowDateTime);
+    EXPECT_FALSE(findFileTime(directory + "\\no-such-file", &time));
 }
 
 TEST(Paths, ExecutablePathsNameThisProgram) {
