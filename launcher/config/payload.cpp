@@ -9,7 +9,10 @@
 #include "morix/config_values.h"
 #include "morix/payload_format.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 namespace morix {
 
@@ -18,12 +21,6 @@ ConfigWideStrings configWideStrings;
 uint32_t includedFilesOffset = 0;
 
 namespace {
-
-// Reads exactly `size` bytes; false on a failed or short read, with the count actually read.
-bool readExactly(HANDLE file, void* buffer, DWORD size, DWORD& bytesRead) {
-    bytesRead = 0;
-    return ReadFile(file, buffer, size, &bytesRead, nullptr) && bytesRead == size;
-}
 
 // A failed seek leaves the file at its end, so that the read that follows fails as a short read.
 void seekTo(HANDLE file, int64_t offset) {
@@ -42,10 +39,127 @@ int64_t currentPosition(HANDLE file) {
     return position.QuadPart;
 }
 
-// A length field that the rest of the file cannot hold is damage, never an allocation request.
-bool lengthFits(HANDLE file, int32_t length) {
+int64_t fileSize(HANDLE file) {
     LARGE_INTEGER size{};
-    return length >= 0 && GetFileSizeEx(file, &size) && length <= size.QuadPart - currentPosition(file);
+    return GetFileSizeEx(file, &size) ? size.QuadPart : 0;
+}
+
+// The file itself as a source of fields: one read per field.
+class DirectSource {
+public:
+    explicit DirectSource(HANDLE file) : file_(file) {}
+
+    // Exactly `size` bytes; false on a failed or short read, with the count actually read.
+    bool read(void* buffer, DWORD size, DWORD& bytesRead) {
+        bytesRead = 0;
+        return ReadFile(file_, buffer, size, &bytesRead, nullptr) && bytesRead == size;
+    }
+    int64_t remaining() const { return fileSize(file_) - currentPosition(file_); }
+
+private:
+    HANDLE file_;
+};
+
+// The configuration part is many small fields, and each read of the file is a system call: it is read
+// in chunks. The file's own position runs ahead of the fields; `position` is where they have got to.
+class BufferedSource {
+public:
+    explicit BufferedSource(HANDLE file)
+        : file_(file), position_(currentPosition(file)), size_(fileSize(file)) {}
+
+    bool read(void* buffer, DWORD size, DWORD& bytesRead) {
+        auto* target = static_cast<char*>(buffer);
+        bytesRead = 0;
+        while (bytesRead < size) {
+            if (next_ == chunk_.size() && !refill()) {
+                return false;
+            }
+            const size_t count = std::min<size_t>(size - bytesRead, chunk_.size() - next_);
+            std::memcpy(target + bytesRead, chunk_.data() + next_, count);
+            next_ += count;
+            bytesRead += static_cast<DWORD>(count);
+            position_ += static_cast<int64_t>(count);
+        }
+        return true;
+    }
+    int64_t remaining() const { return size_ - position_; }
+    int64_t position() const { return position_; }
+
+private:
+    static constexpr DWORD kChunkSize = 64 * 1024;
+
+    bool refill() {
+        chunk_.resize(kChunkSize);
+        next_ = 0;
+        DWORD count = 0;
+        if (!ReadFile(file_, chunk_.data(), kChunkSize, &count, nullptr)) {
+            count = 0;
+        }
+        chunk_.resize(count);
+        return count > 0;
+    }
+
+    HANDLE file_;
+    std::vector<char> chunk_;
+    size_t next_ = 0;
+    int64_t position_;
+    int64_t size_;
+};
+
+// A length field that the rest of the file cannot hold is damage, never an allocation request.
+template <typename Source>
+bool lengthFits(const Source& source, int32_t length) {
+    return length >= 0 && length <= source.remaining();
+}
+
+template <typename Value, typename Source>
+Value readValue(Source& source, const wchar_t* failure) {
+    Value value = 0;
+    DWORD bytesRead = 0;
+    if (!source.read(&value, sizeof value, bytesRead)) {
+        logMessage(L"error %d %d\n", static_cast<int>(GetLastError()), static_cast<int>(bytesRead));
+        fatalError(failure);
+    }
+    return value;
+}
+
+template <typename Source>
+int32_t readIntFrom(Source& source) {
+    return readValue<int32_t>(source, L"Internal Error: readInt");
+}
+
+template <typename Source>
+std::string readStringFrom(Source& source) {
+    const int32_t length = readIntFrom(source);
+    if (!lengthFits(source, length)) {
+        fatalError(L"Internal Error: readString");
+    }
+    std::string value(static_cast<size_t>(length), '\0');
+    DWORD bytesRead = 0;
+    if (length > 0 && !source.read(value.data(), static_cast<DWORD>(length), bytesRead)) {
+        fatalError(L"Internal Error: readString");
+    }
+    return value;
+}
+
+template <typename Source>
+std::wstring readWStringFrom(Source& source) {
+    const int32_t length = readIntFrom(source);
+    if (!lengthFits(source, length)) {
+        fatalError(L"Internal Error: readWString");
+    }
+    std::string bytes(static_cast<size_t>(length), '\0');
+    DWORD bytesRead = 0;
+    if (length > 0 && !source.read(bytes.data(), static_cast<DWORD>(length), bytesRead)) {
+        fatalError(L"Internal Error: readWString");
+    }
+    // An odd byte count keeps length / 2 characters.
+    std::wstring value(bytes.size() / 2, L'\0');
+    for (size_t i = 0; i < value.size(); ++i) {
+        value[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                        (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    }
+    return value;
 }
 
 } // namespace
@@ -62,66 +176,28 @@ UniqueHandle openOwnExecutable() {
 }
 
 int16_t readShort(HANDLE file) {
-    int16_t value = 0;
-    DWORD bytesRead = 0;
-    if (!readExactly(file, &value, sizeof value, bytesRead)) {
-        logMessage(L"error %d\n", static_cast<int>(GetLastError()));
-        fatalError(L"Internal Error: readShort");
-    }
-    return value;
+    DirectSource source(file);
+    return readValue<int16_t>(source, L"Internal Error: readShort");
 }
 
 int32_t readInt(HANDLE file) {
-    int32_t value = 0;
-    DWORD bytesRead = 0;
-    if (!readExactly(file, &value, sizeof value, bytesRead)) {
-        logMessage(L"error %d %d\n", static_cast<int>(GetLastError()), static_cast<int>(bytesRead));
-        fatalError(L"Internal Error: readInt");
-    }
-    return value;
+    DirectSource source(file);
+    return readIntFrom(source);
 }
 
 int64_t readLong(HANDLE file) {
-    int64_t value = 0;
-    DWORD bytesRead = 0;
-    if (!readExactly(file, &value, sizeof value, bytesRead)) {
-        logMessage(L"error %d\n", static_cast<int>(GetLastError()));
-        fatalError(L"Internal Error: readLong");
-    }
-    return value;
+    DirectSource source(file);
+    return readValue<int64_t>(source, L"Internal Error: readLong");
 }
 
 std::string readString(HANDLE file) {
-    int32_t length = readInt(file);
-    std::string value;
-    DWORD bytesRead = 0;
-    if (!lengthFits(file, length)) {
-        fatalError(L"Internal Error: readString");
-    }
-    value.resize(static_cast<size_t>(length));
-    if (length > 0 && !readExactly(file, value.data(), static_cast<DWORD>(length), bytesRead)) {
-        fatalError(L"Internal Error: readString");
-    }
-    return value;
+    DirectSource source(file);
+    return readStringFrom(source);
 }
 
 std::wstring readWString(HANDLE file) {
-    int32_t length = readInt(file);
-    if (!lengthFits(file, length)) {
-        fatalError(L"Internal Error: readWString");
-    }
-    std::string bytes(static_cast<size_t>(length), '\0');
-    DWORD bytesRead = 0;
-    if (length > 0 && !readExactly(file, bytes.data(), static_cast<DWORD>(length), bytesRead)) {
-        fatalError(L"Internal Error: readWString");
-    }
-    // An odd byte count keeps length / 2 characters.
-    std::wstring value(bytes.size() / 2, L'\0');
-    for (size_t i = 0; i < value.size(); ++i) {
-        value[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                        (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-    }
-    return value;
+    DirectSource source(file);
+    return readWStringFrom(source);
 }
 
 void seekPayloadStart(HANDLE file) {
@@ -146,43 +222,45 @@ void seekPayloadStart(HANDLE file) {
 }
 
 void loadPayloadFrom(HANDLE file) {
-    if (static_cast<uint32_t>(readInt(file)) != payload::kMagic) {
+    BufferedSource source(file);
+    if (static_cast<uint32_t>(readIntFrom(source)) != payload::kMagic) {
         fatalError(L"Internal Error: magic");
     }
-    readInt(file);
-    readInt(file);
-    readLong(file);
+    readIntFrom(source);
+    readIntFrom(source);
+    readValue<int64_t>(source, L"Internal Error: readLong");
 
-    const int32_t narrowCount = readInt(file);
+    const int32_t narrowCount = readIntFrom(source);
     for (int32_t i = 0; i < narrowCount; ++i) {
-        const int32_t id = readInt(file);
-        configStrings[id] = readString(file);
+        const int32_t id = readIntFrom(source);
+        configStrings[id] = readStringFrom(source);
     }
-    const int32_t wideCount = readInt(file);
+    const int32_t wideCount = readIntFrom(source);
     for (int32_t i = 0; i < wideCount; ++i) {
-        const int32_t id = readInt(file);
-        configWideStrings[id] = readWString(file);
+        const int32_t id = readIntFrom(source);
+        configWideStrings[id] = readWStringFrom(source);
     }
 
     const std::string locale = selectLocale();
     setLocaleParts(locale);
 
     // Sets apply in file order: a later matching set overlays an earlier one ("de", then "de_CH").
-    const int32_t setCount = readInt(file);
+    const int32_t setCount = readIntFrom(source);
     for (int32_t i = 0; i < setCount; ++i) {
-        const std::string setName = readString(file);
+        const std::string setName = readStringFrom(source);
         const bool matches =
             locale.compare(0, setName.size(), setName) == 0 && setName.size() <= locale.size();
-        const int32_t textCount = readInt(file);
+        const int32_t textCount = readIntFrom(source);
         for (int32_t j = 0; j < textCount; ++j) {
-            const int32_t id = readInt(file);
-            std::wstring text = readWString(file);
+            const int32_t id = readIntFrom(source);
+            std::wstring text = readWStringFrom(source);
             if (matches) {
                 configWideStrings[id] = std::move(text);
             }
         }
     }
-    includedFilesOffset = static_cast<uint32_t>(currentPosition(file));
+    includedFilesOffset = static_cast<uint32_t>(source.position());
+    seekTo(file, source.position());
 }
 
 void loadPayload() {
