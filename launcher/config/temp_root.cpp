@@ -157,7 +157,9 @@ bool checkCandidate(std::string& candidate, bool create, bool examine, bool pref
     if (create) {
         CreateDirectoryA(candidate.c_str(), nullptr);
     }
-    if (examine || preferLong) {
+    // A long form can differ from a candidate without a short name only by the case of its letters, which
+    // only preferLong asks for; the "?" that examine looks for comes only from widening a short name.
+    if (preferLong || (examine && mayHoldShortName(narrowToWide(candidate)))) {
         std::vector<char> buffer(kBufferSize, '\0');
         DWORD length = GetLongPathNameA(candidate.c_str(), buffer.data(), kBufferSize);
         if (length > 0 && length < kBufferSize) {
