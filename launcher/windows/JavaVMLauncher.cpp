@@ -235,6 +235,7 @@ jstring newJavaString(JNIEnv* env, const std::wstring& text) {
 // and the calls are saved.
 void setModuleNameProperty(JNIEnv* env) {
     if (narrowToWide(getExecutablePath()) == getExecutablePathWide()) {
+        logMessage(L"morix.moduleName is exact in its VM option");
         return;
     }
     const LocalRef system(env, env->FindClass("java/lang/System"));
